@@ -1,0 +1,46 @@
+// attribute.h - a node of the record description tree.
+
+#ifndef CORVANE_ATTRIBUTE_H
+#define CORVANE_ATTRIBUTE_H
+
+#include <QString>
+
+#include "config/tokens.h"
+
+class QFile;
+class QRegExp;
+class OUTPUT_STREAM;
+
+class ATTRIBUTE
+{
+public:
+    ATTRIBUTE();
+    explicit ATTRIBUTE(int node_type, int node_sub_type = 0);
+
+    // Pre-order search of this node, its sub-tree and everything after it in its
+    // chain. All three operations accept a null node.
+    static ATTRIBUTE *find(ATTRIBUTE *node, int wanted_type);
+    ATTRIBUTE *find(int wanted_type) { return find(this, wanted_type); }
+    static void clear_result(ATTRIBUTE *node);
+    static void dump(ATTRIBUTE *list, int indent);
+
+    // Number of nodes in the child list (the length of an element path).
+    int child_count() const;
+    bool is_column() const;
+
+    ATTRIBUTE *next;
+    ATTRIBUTE *child;
+    int type;
+    int sub_type;
+    QString name;
+    QString argument;
+    QFile *file;
+    OUTPUT_STREAM *stream;
+    QRegExp *regexp;
+    QString file_name;
+    QString result;
+    int pointer_count;
+    bool matched;
+};
+
+#endif

@@ -1,0 +1,167 @@
+// loader.cpp - reads the configuration file into the record description tree and the
+// global settings; also the actions that the grammar runs.
+
+#include "config/loader.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <QRegExp>
+
+#include "config/attribute.h"
+#include "config/loader_actions.h"
+#include "config/scanner_support.h"
+#include "grammar.h"
+#include "runtime/runtime.h"
+
+// The grammar declares its tokens in the order of tokens.h; check every code.
+#define SAME_CODE(name) static_assert(int(TK_##name) == int(tok::name), "token code of " #name)
+SAME_CODE(STRING);
+SAME_CODE(IDENTIFIER);
+SAME_CODE(NUMBER);
+SAME_CODE(GLOBALS);
+SAME_CODE(VERSION);
+SAME_CODE(FILE_MASK);
+SAME_CODE(TIME_FORMAT);
+SAME_CODE(COLUMN_SEPARATOR);
+SAME_CODE(HEADER_SIZE_MAX);
+SAME_CODE(INPUTFILE);
+SAME_CODE(GENERATES);
+SAME_CODE(MEASUREMENT);
+SAME_CODE(MEASUREMENTNAME);
+SAME_CODE(GRANULARITY);
+SAME_CODE(H24);
+SAME_CODE(MIN15);
+SAME_CODE(EVENT);
+SAME_CODE(MATCH);
+SAME_CODE(AND);
+SAME_CODE(NEEDS);
+SAME_CODE(VOID);
+SAME_CODE(POINTER);
+SAME_CODE(COLUMNS);
+SAME_CODE(ATTRIBUTE);
+SAME_CODE(ATTRIBUTE_BOOL);
+SAME_CODE(ATTRIBUTE_CONVERT);
+SAME_CODE(ATTRIBUTE_REGEXP);
+SAME_CODE(UTC_FILESTAMP);
+SAME_CODE(MS_TO_UTC);
+SAME_CODE(MS_TO_LOCAL);
+SAME_CODE(STRING_TO_LOCAL);
+SAME_CODE(STRING_TO_UTC);
+SAME_CODE(ATTRIBUTE_ARG);
+#undef SAME_CODE
+static_assert(tok::NUMBER_OUT_OF_RANGE == int(TK_GLOBAL_UNDEF),
+              "an out-of-range number is no token");
+
+namespace
+{
+
+// Every node the loader made, so that tests can free whole trees, partial ones included.
+std::vector<ATTRIBUTE *> created_nodes;
+
+// A string literal's text: its bytes as Latin-1 characters, without the double quotes.
+QString take_text(char *literal)
+{
+    if (literal == nullptr)
+        return QString();
+    QString text = QString::fromLatin1(literal);
+    free(literal);
+    text.remove(QLatin1Char('"'));
+    return text;
+}
+
+} // namespace
+
+void global_error(const char *message)
+{
+    elog.log(QStringLiteral("%1 in line %2\n")
+                 .arg(QString::fromLatin1(message))
+                 .arg(GL_param.config_line));
+}
+
+void set_record_descriptions(ATTRIBUTE *list) { GL_param.record_descriptions = list; }
+
+void set_file_tag(char *literal) { GL_param.file_tag = take_text(literal); }
+
+void set_file_mask(char *literal) { GL_param.file_mask = take_text(literal); }
+
+void set_time_format(char *literal) { GL_param.time_format = take_text(literal); }
+
+void set_column_separator(char *literal) { GL_param.column_separator = take_text(literal); }
+
+void set_max_header_size(int size) { GL_param.max_header_size = size; }
+
+ATTRIBUTE *new_node(int type, int sub_type, char *name, char *argument, ATTRIBUTE *child)
+{
+    ATTRIBUTE *node = new ATTRIBUTE(type, sub_type);
+    created_nodes.push_back(node);
+    node->name = take_text(name);
+    node->argument = take_text(argument);
+    node->child = child;
+    return node;
+}
+
+ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item)
+{
+    if (list == nullptr)
+        return item;
+    ATTRIBUTE *last = list;
+    while (last->next != nullptr)
+        last = last->next;
+    last->next = item;
+    return list;
+}
+
+int parse_configuration_stream(FILE *stream)
+{
+    global_restart(stream);
+    GL_param.config_line = 1;
+    elog.debug(5, "DEBUG: start parsing\n");
+    if (global_parse() != 0)
+        return 6;
+    elog.debug(5, "DEBUG: end parsing\n");
+    return 0;
+}
+
+void discard_configuration_tree()
+{
+    for (ATTRIBUTE *node : created_nodes) {
+        delete node->regexp;
+        delete node;
+    }
+    created_nodes.clear();
+    GL_param.record_descriptions = nullptr;
+    GL_param.current_description = nullptr;
+}
+
+int GL_PARAM::read_configuration_file()
+{
+    elog.debug(3, "CALLED: GL_PARAM::read_configuration()\n");
+    const QByteArray path = QFile::encodeName(configuration_file);
+    const QString shown = QString::fromLocal8Bit(path);
+    elog.debug(4, QStringLiteral("parsing file \"") + shown + QStringLiteral("\"\n"));
+
+    FILE *stream = fopen(path.constData(), "rb");
+    if (stream == nullptr) {
+        int error = errno;
+        elog.log(QStringLiteral("ERROR: could not open configuration file \"") + shown +
+                 QStringLiteral("\"\n"));
+        elog.log(QStringLiteral("ERROR: system strerror() ") +
+                 QString::fromLocal8Bit(strerror(error)) + QLatin1Char('\n'));
+        return 2;
+    }
+
+    int rc = parse_configuration_stream(stream);
+    fclose(stream);
+    if (rc != 0) {
+        elog.log(QStringLiteral("ERROR: during global_parse() - file was: \"") + shown +
+                 QStringLiteral("\"\n"));
+        return rc;
+    }
+    if (debug_level != 0)
+        dump();
+    elog.debug(3, "FINISH: parse_global()\n");
+    return 0;
+}

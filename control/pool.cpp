@@ -1,0 +1,175 @@
+// pool.cpp - hands the input files to worker processes, reaps them and writes the
+// summary.
+//
+// SIGCHLD stays blocked in the parent except while it waits in sigsuspend(). The signal
+// handler only ends that wait; reaping, logging and forking all happen in the main flow,
+// so none of them ever runs inside a signal handler and the pool counters have one
+// writer.
+
+#include "control/pool.h"
+
+#include <signal.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include <QDir>
+
+#include "convert/process_file.h"
+#include "runtime/runtime.h"
+
+namespace
+{
+
+void wake_up(int) {}
+
+sigset_t sigchld_only()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGCHLD);
+    return set;
+}
+
+[[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name)
+{
+    GL_param.mypid = getpid();
+    elog.log(QStringLiteral("INFO: processing file = ") + file_name + QLatin1Char('\n'));
+    int status = process_file.start(GL_param.input_path, file_name);
+    elog.debug(1, QStringLiteral("Info: Process %1 will finish work and was happy to work for "
+                                 "you :-)\n")
+                      .arg(GL_param.mypid));
+    exit(status);
+}
+
+void count_ended_worker(pid_t pid, int status)
+{
+    int exit_byte = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+    if (WIFSIGNALED(status) && WCOREDUMP(status)) {
+        elog.log(QStringLiteral("ERROR: Prozess %1 abgebrochen mit status %2 - CORE dump\n")
+                     .arg(pid)
+                     .arg(exit_byte));
+        ++GL_param.processes_failed;
+    } else if (WIFSIGNALED(status)) {
+        // Without a core image the exit byte of a killed worker reads 0; counting it as
+        // a success would report a conversion that never finished.
+        int sig = WTERMSIG(status);
+        elog.log(QStringLiteral("ERROR: process %1 killed by signal %2 (%3)\n")
+                     .arg(pid)
+                     .arg(sig)
+                     .arg(QString::fromLocal8Bit(strsignal(sig))));
+        ++GL_param.processes_failed;
+    } else if (exit_byte != 0) {
+        ++GL_param.processes_failed;
+    } else {
+        ++GL_param.processes_succeeded;
+    }
+    elog.debug(1, QStringLiteral("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
+                      .arg(pid)
+                      .arg(exit_byte));
+    --GL_param.processes_running;
+}
+
+} // namespace
+
+void run_pool()
+{
+    QDir directory{QString()};
+    directory.setFilter(QDir::Files);
+    directory.setPath(GL_param.input_path);
+    if (!directory.exists()) {
+        elog.log(QStringLiteral("ERROR: input path ") + GL_param.input_path +
+                 QStringLiteral(" does not exist\n"));
+        exit(1);
+    }
+
+    sigset_t chld = sigchld_only();
+    sigset_t wait_mask;
+    sigprocmask(SIG_BLOCK, &chld, &wait_mask);
+    sigdelset(&wait_mask, SIGCHLD);
+
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = wake_up;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, nullptr);
+
+    GL_param.processes_running = 0;
+    GL_param.input_files = directory.entryList(QDir::NoFilter, QDir::NoSort);
+    elog.log(QStringLiteral("INFO: corvane will execute %1 processes parallel\n")
+                 .arg(GL_param.parallel_processes));
+
+    fork_new_process();
+    for (;;) {
+        sigsuspend(&wait_mask);
+        sigchld_handler(SIGCHLD);
+    }
+}
+
+void fork_new_process()
+{
+    elog.debug(3, "CALLED: fork_new_process()\n");
+    for (;;) {
+        int running = GL_param.processes_running;
+        if (running >= GL_param.parallel_processes)
+            return;
+        if (GL_param.file_index + 1 >= GL_param.input_files.size()) {
+            elog.debug(1,
+                       QStringLiteral("INFO: no more files to process running: %1\n").arg(running));
+            if (GL_param.processes_running != 0)
+                return;
+            exit_program();
+        }
+        ++GL_param.file_index;
+        const QString file_name = GL_param.input_files.at(GL_param.file_index);
+        PROCESS_FILE process_file;
+
+        pid_t pid = fork();
+        if (pid < 0) {
+            elog.log("ERROR: fork() failed - aborting\n");
+            exit(8);
+        }
+        if (pid == 0)
+            run_worker(process_file, file_name);
+
+        ++GL_param.processes_running;
+        ++GL_param.processes_started;
+        elog.debug(
+            1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(pid));
+    }
+}
+
+// Reaps every worker that has ended and starts the next file in each freed place.
+// Runs in the main flow after sigsuspend() reported a SIGCHLD.
+void sigchld_handler(int)
+{
+    elog.debug(3, "CALLED: sigchld_handler()\n");
+    int saved_errno = errno;
+    for (;;) {
+        int status = 0;
+        pid_t pid = waitpid(-1, &status, WNOHANG);
+        if (pid == 0)
+            break;
+        if (pid < 0) {
+            if (errno == EINTR)
+                continue;
+            elog.log("ERROR: in waitpid()\n");
+            break;
+        }
+        count_ended_worker(pid, status);
+        fork_new_process();
+    }
+    errno = saved_errno;
+}
+
+void exit_program()
+{
+    elog.log("Info: Main Program terminated\n");
+    elog.log(QStringLiteral("Info (%1/%2) Prozesse erfolgreich konvertiert\n")
+                 .arg(GL_param.processes_succeeded)
+                 .arg(GL_param.processes_started));
+    exit(GL_param.processes_started == GL_param.processes_succeeded ? 0 : 1);
+}

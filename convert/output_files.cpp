@@ -1,0 +1,298 @@
+// output_files.cpp - creates the output data files of one input file with their header
+// lines, and completes and closes them after the parse.
+
+#include "convert/process_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <QFile>
+#include <QRegExp>
+
+#include "config/attribute.h"
+#include "convert/output_stream.h"
+#include "runtime/runtime.h"
+
+namespace
+{
+
+// The marker that QString::arg would fill next: "%" with an optional "L" and one or two
+// digits; the lowest number wins and all its occurrences are replaced. Done here rather
+// than with arg() itself, which complains on standard error when a mask lacks a marker.
+QString fill_lowest_marker(const QString &text, const QString &value)
+{
+    struct Marker {
+        int start;
+        int length;
+    };
+    QVector<Marker> markers;
+    int lowest = INT_MAX;
+    const int size = text.size();
+    for (int i = 0; i < size; ++i) {
+        if (text[i] != QLatin1Char('%'))
+            continue;
+        int c = i + 1;
+        if (c < size && text[c] == QLatin1Char('L'))
+            ++c;
+        if (c >= size || text[c] < QLatin1Char('0') || text[c] > QLatin1Char('9'))
+            continue;
+        int number = text[c].unicode() - '0';
+        ++c;
+        if (c < size && text[c] >= QLatin1Char('0') && text[c] <= QLatin1Char('9')) {
+            number = number * 10 + (text[c].unicode() - '0');
+            ++c;
+        }
+        if (number < lowest) {
+            lowest = number;
+            markers.clear();
+        }
+        if (number == lowest)
+            markers.append({i, c - i});
+        i = c - 1;
+    }
+    QString filled = text;
+    for (int k = markers.size() - 1; k >= 0; --k)
+        filled.replace(markers[k].start, markers[k].length, value);
+    return filled;
+}
+
+QString granularity_letter(int sub_type)
+{
+    switch (sub_type) {
+    case tok::H24:
+        return QStringLiteral("D");
+    case tok::MIN15:
+        return QStringLiteral("Q");
+    case tok::EVENT:
+        return QStringLiteral("E");
+    default:
+        return QString();
+    }
+}
+
+QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
+
+// Creates the file only if nothing of that name exists: test and creation are one step,
+// so two workers can never both write the same name, and an existing file (or a link
+// planted in its place) is never opened.
+int create_exclusively(const QString &path, QFile *file)
+{
+    int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int error = errno;
+        if (error == EEXIST)
+            elog.log(QStringLiteral("ERROR: file %1 already exists - aborting \n").arg(path));
+        else
+            elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(path) +
+                     QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(error)));
+        return 1;
+    }
+    if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        ::unlink(QFile::encodeName(path).constData());
+        elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(path));
+        return 1;
+    }
+    return 0;
+}
+
+QString output_path_of(const QString &file_name)
+{
+    return GL_param.output_path + QLatin1Char('/') + file_name;
+}
+
+// Removes the files this conversion has created, so that a failed start leaves no
+// half-written header where loaders look.
+void remove_created_files(ATTRIBUTE *inputfile)
+{
+    for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
+        if (m->type != tok::MEASUREMENT || m->file == nullptr)
+            continue;
+        delete m->stream;
+        m->stream = nullptr;
+        ::unlink(QFile::encodeName(output_path_of(m->file_name)).constData());
+        delete m->file;
+        m->file = nullptr;
+    }
+}
+
+int open_one_measurement(ATTRIBUTE *m)
+{
+    ATTRIBUTE *name = ATTRIBUTE::find(m->child, tok::MEASUREMENTNAME);
+    if (name == nullptr) {
+        elog.log("ERROR: no MEASUREMENTNAME specified\n");
+        return 1;
+    }
+    ATTRIBUTE *granularity = ATTRIBUTE::find(m->child, tok::GRANULARITY);
+    if (granularity == nullptr) {
+        elog.log(
+            QStringLiteral("ERROR: no GRANULARITY in MEASUREMENT %1 specified!\n").arg(name->name));
+        return 1;
+    }
+    if (granularity_letter(granularity->sub_type).isEmpty()) {
+        elog.log("ERROR: unknown GRANULARITY specified\n");
+        return 1;
+    }
+
+    m->file_name = output_file_name(GL_param.file_mask, GL_param.file_time, granularity->sub_type,
+                                    name->name, GL_param.file_tag);
+    const QString path = output_path_of(m->file_name);
+    QFile *file = new QFile(path);
+    if (create_exclusively(path, file) != 0) {
+        delete file;
+        return 1;
+    }
+    m->file = file;
+    m->stream = new OUTPUT_STREAM(file);
+    OUTPUT_STREAM &stream = *m->stream;
+
+    ATTRIBUTE *columns = m->find(tok::COLUMNS);
+    if (columns == nullptr) {
+        elog.log("ERROR: no COLUMNS{} found\n");
+        return 1;
+    }
+    ATTRIBUTE::clear_result(columns);
+
+    for (ATTRIBUTE *column = columns->child; column != nullptr; column = column->next) {
+        if (!column->is_column()) {
+            elog.log("ERROR: unknown element in block COLUMNS {} at "
+                     "PROCESS_FILE::open_output_files()\n");
+            return 1;
+        }
+        if (column->type == tok::ATTRIBUTE_REGEXP) {
+            delete column->regexp;
+            column->regexp = new QRegExp(column->argument, Qt::CaseSensitive, QRegExp::RegExp);
+        }
+        stream << column->name;
+        if (column->name.size() > GL_param.max_header_size) {
+            elog.log(QStringLiteral("ERROR: not allowed column size for \"%1\" > %2 chars\n")
+                         .arg(column->name)
+                         .arg(GL_param.max_header_size));
+            return 1;
+        }
+        if (column->next != nullptr)
+            stream << GL_param.column_separator;
+        column->pointer_count = column->child_count();
+    }
+
+    ATTRIBUTE *match = m->find(tok::MATCH);
+    if (match == nullptr) {
+        elog.log("ERROR: MATCH subelement expected\n");
+        return 1;
+    }
+    if (match->child == nullptr) {
+        elog.log("ERROR: VOID or NEEDS subelement expected\n");
+        return 1;
+    }
+    for (ATTRIBUTE *item = match->child; item != nullptr; item = item->next) {
+        if (item->type == tok::NEEDS) {
+            item->pointer_count = item->child_count();
+            item->matched = false;
+        }
+    }
+    stream.end_line(DEFAULT_RECORD_SEPARATOR);
+    return 0;
+}
+
+// Writes out, syncs and closes one measurement's file. Returns false after logging the
+// first failure with the file's path and the system's reason.
+bool complete_file(ATTRIBUTE *m, bool sync)
+{
+    bool ok = true;
+    const QString path = output_path_of(m->file_name);
+    if (m->stream != nullptr) {
+        if (!m->stream->flush()) {
+            elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
+                         .arg(path, m->stream->error_text()));
+            ok = false;
+        }
+        delete m->stream;
+        m->stream = nullptr;
+    }
+    if (m->file != nullptr) {
+        if (ok && sync && ::fsync(m->file->handle()) != 0) {
+            elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
+                         .arg(path, system_reason(errno)));
+            ok = false;
+        }
+        m->file->close();
+        if (ok && m->file->error() != QFileDevice::NoError) {
+            elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
+                         .arg(path, m->file->errorString()));
+            ok = false;
+        }
+        delete m->file;
+        m->file = nullptr;
+    }
+    return ok;
+}
+
+} // namespace
+
+QString output_file_name(const QString &mask, const QDateTime &file_time, int granularity,
+                         const QString &measurement, const QString &tag)
+{
+    QString name = fill_lowest_marker(mask, file_time.toString(FILENAME_PMS_DATEFORMAT));
+    name = fill_lowest_marker(name, granularity_letter(granularity));
+    name = fill_lowest_marker(name, measurement);
+    return fill_lowest_marker(name, tag);
+}
+
+int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::open_output_files()\n");
+    // An INPUTFILE block without a measurement would convert the file into nothing and
+    // then remove it; it is refused instead.
+    if (inputfile->child == nullptr || inputfile->child->type != tok::MEASUREMENT) {
+        elog.log("ERROR: MEASUREMENT expected\n");
+        return 1;
+    }
+    for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
+        if (open_one_measurement(m) != 0) {
+            remove_created_files(inputfile);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::close_output_files()\n");
+    int result = 0;
+    for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
+        if (m->type != tok::MEASUREMENT) {
+            elog.log("ERROR: MEASUREMENT expected\n");
+            return 1;
+        }
+        if (!complete_file(m, true))
+            result = 1;
+    }
+    // The new directory entries must reach the disk too before the input may go.
+    if (result == 0) {
+        int fd = ::open(QFile::encodeName(GL_param.output_path).constData(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 || ::fsync(fd) != 0) {
+            elog.log(QStringLiteral("ERROR: syncing output directory %1 failed: %2\n")
+                         .arg(GL_param.output_path, system_reason(errno)));
+            result = 1;
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return result;
+}
+
+void PROCESS_FILE::abandon_output_files(ATTRIBUTE *inputfile)
+{
+    for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
+        if (m->type == tok::MEASUREMENT)
+            complete_file(m, false);
+    }
+}

@@ -1,0 +1,111 @@
+// process_file.cpp - converts one input file: its time stamp, its record description,
+// the XML parse and the removal of the input after a complete success.
+
+#include "convert/process_file.h"
+
+#include <QFile>
+#include <QRegExp>
+#include <QRegularExpression>
+#include <QXmlInputSource>
+#include <QXmlSimpleReader>
+
+#include "config/attribute.h"
+#include "convert/xml_handler.h"
+#include "runtime/runtime.h"
+
+bool file_time_from_name(const QString &file_name, QDateTime *file_time)
+{
+    // The greedy ".*" in front makes the last date group of the name count. A
+    // backtracking engine gives that; QRegExp picks the first group of such a name, so
+    // the expression runs on QRegularExpression here.
+    static const QRegularExpression date_in_name(RX_INPUT_FILE_DATE,
+                                                 QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch found = date_in_name.match(file_name);
+    if (!found.hasMatch())
+        return false;
+    QDateTime time = *file_time;
+    time.setDate(QDate::fromString(found.captured(1), INPUT_DATE_STRING));
+    time.setTime(QTime::fromString(found.captured(2), INPUT_TIME_STRING));
+    *file_time = time;
+    return true;
+}
+
+PROCESS_FILE::PROCESS_FILE() { elog.debug(3, "CALLED: PROCESS_FILE::PROCESS_FILE()\n"); }
+
+int PROCESS_FILE::find_current_inputfile(QString file_name)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::set_current_measurement()\n");
+    for (ATTRIBUTE *node = GL_param.record_descriptions; node != nullptr; node = node->next) {
+        if (node->type != tok::INPUTFILE) {
+            elog.log("ERROR: expected token INPUTFILE\n");
+            return 1;
+        }
+        QRegExp pattern(node->name, Qt::CaseSensitive, QRegExp::RegExp);
+        if (pattern.isValid() && pattern.indexIn(file_name, 0, QRegExp::CaretAtZero) >= 0) {
+            GL_param.current_description = node;
+            return 0;
+        }
+    }
+    return 22;
+}
+
+int PROCESS_FILE::start(QString input_path, QString file_name)
+{
+    elog.debug(3, "CALLED: PROCESS_FILE::start()\n");
+    const QString path = input_path + QLatin1Char('/') + file_name;
+
+    // Read as bytes: the reader detects the encoding itself, and a text-mode device
+    // would drop CR bytes, which may be part of a UTF-16 character.
+    QFile input(path);
+    if (!input.open(QIODevice::ReadOnly))
+        elog.log(QStringLiteral("ERROR: opening file ") + path + QLatin1Char('\n'));
+
+    if (!file_time_from_name(file_name, &GL_param.file_time)) {
+        elog.log("WARNING: could not extract date/time from input file name - using current "
+                 "time\n");
+        elog.log("INFO: input file extensions is not \"_yyyyMMdd_hhmm.xml\"\n");
+        GL_param.file_time = QDateTime::currentDateTime();
+    }
+
+    int result = find_current_inputfile(file_name);
+    if (result != 0) {
+        elog.log(QStringLiteral("ERROR: no matching record description for ") + path +
+                 QLatin1Char('\n'));
+        elog.log("ERROR: file cannot be processed\n");
+        return result;
+    }
+
+    result = open_output_files(GL_param.current_description);
+    if (result != 0) {
+        elog.log("ERROR: could not open output files\n");
+        return result;
+    }
+
+    bool parsed;
+    {
+        QXmlInputSource source(&input);
+        QXmlSimpleReader reader;
+        XMLInputHandler handler;
+        reader.setContentHandler(&handler);
+        reader.setErrorHandler(&handler);
+        parsed = reader.parse(&source);
+    }
+    if (!parsed) {
+        elog.log("ERROR: parsing unsuccessful\n");
+        abandon_output_files(GL_param.current_description);
+        return 1;
+    }
+    elog.log("INFO: parsing successful\n");
+
+    result = close_output_files(GL_param.current_description);
+    if (result != 0) {
+        elog.log("ERROR: could not close output files\n");
+        return result;
+    }
+
+    if (GL_param.debug_level == 0 && !input.remove()) {
+        elog.log(QStringLiteral("ERROR: could not delete file %1\n").arg(path));
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,58 @@
+// elog.cpp - the event log: prefixes every message with the process id and the local
+// time and writes it to standard error at once.
+
+#include "runtime/runtime.h"
+
+#include <cstdio>
+
+namespace
+{
+
+// Qt's own diagnostics would otherwise reach standard error as bare lines between
+// the log lines; they become WARNING lines of the log instead.
+void qt_message_to_log(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    elog.log(QStringLiteral("WARNING: ") + message + QLatin1Char('\n'));
+}
+
+} // namespace
+
+ELOG::ELOG()
+{
+    if (!qfid_error_log.open(stderr, QIODevice::WriteOnly))
+        fputs("ERROR: qfid_error_log.open( stderr, QIODevice::Append )\n", stderr);
+    writer.setDevice(&qfid_error_log);
+    writer.setEncoding(QStringConverter::System);
+    qInstallMessageHandler(qt_message_to_log);
+}
+
+ELOG::~ELOG()
+{
+    writer.flush();
+    qInstallMessageHandler(nullptr);
+    qfid_error_log.close();
+}
+
+void ELOG::log(const QString &message)
+{
+    // Lines of several processes meet on one stream: each message goes out in full
+    // before log returns, so nothing stays buffered when a worker is forked.
+    writer << '[' << GL_param.mypid << "] "
+           << QDateTime::currentDateTime().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss "))
+           << message;
+    writer.flush();
+}
+
+void ELOG::log(const char *message) { log(QString::fromLatin1(message)); }
+
+void ELOG::debug(int level, const char *message)
+{
+    if (GL_param.debug_level >= level)
+        log(message);
+}
+
+void ELOG::debug(int level, const QString &message)
+{
+    if (GL_param.debug_level >= level)
+        log(message);
+}

@@ -1,0 +1,134 @@
+// gl_param.cpp - defaults, the command line and the parameter listing.
+
+#include "runtime/runtime.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+const char *const VERSION_BANNER = "    corvane - fast flexible data converter\n"
+                                   "    Version 0.8.1\n"
+                                   "    CVS: $Revision: 1.6 $\n"
+                                   "    CVS: $Date: 2011/11/10 13:43:27 $\n"
+                                   "    Made in Germany";
+
+namespace
+{
+
+void print_usage()
+{
+    puts("corvane Syntax:");
+    puts("corvane -v  print version number");
+    puts("corvane -h  print this short reminder");
+    puts("corvane -c  <configuration file> - load configuration file");
+    puts("corvane -t  <number of processes> - defines number of subprocesses running in parallel");
+    puts("corvane -i  <path to the input directory> - where to find input files");
+    puts("corvane -o  <path to the output directory> - where to store output files");
+    puts("corvane [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)\n");
+    puts("corvane example:");
+    puts("corvane -c /opt/corvane/corvane.conf");
+}
+
+[[noreturn]] void refuse(const char *reason)
+{
+    elog.log(reason);
+    elog.log("ERROR: aborting program\n");
+    exit(4);
+}
+
+// -t takes a plain decimal number; anything with other characters is refused rather
+// than read up to the first non-digit.
+bool read_process_count(const char *text, int *count)
+{
+    if (*text == '\0')
+        return false;
+    long value = 0;
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + (*p - '0');
+        if (value > MAX_PARALLEL_PROCESSES)
+            return false;
+    }
+    if (value < 1)
+        return false;
+    *count = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+GL_PARAM::GL_PARAM()
+    : debug_level(0), mypid(getpid()), output_path(DEFAULT_OUTPUT_PATH),
+      input_path(DEFAULT_INPUT_PATH), file_time(QDateTime::currentDateTime()),
+      configuration_file(DEFAULT_CONFIG_FILE), record_descriptions(nullptr),
+      current_description(nullptr), config_line(0), parallel_processes(1), processes_started(0),
+      processes_running(0), processes_succeeded(0), processes_failed(0), file_index(-1),
+      file_mask(DEFAULT_FILE_MASK), time_format(DEFAULT_TIME_FORMAT),
+      column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30)
+{
+}
+
+int GL_PARAM::parse_options(int argc, char **argv)
+{
+    // "+" keeps glibc from permuting the arguments: scanning stops at the first
+    // argument that is not an option, as POSIX getopt does.
+    optind = 1;
+    int option;
+    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:")) != -1) {
+        switch (option) {
+        case 'v':
+            puts(VERSION_BANNER);
+            exit(0);
+        case 'h':
+            puts(VERSION_BANNER);
+            print_usage();
+            exit(0);
+        case 'd': {
+            // Read as wide as possible so that a huge value cannot wrap into the range.
+            long long level = -1;
+            if (sscanf(optarg, "%lli", &level) != 1 || static_cast<unsigned long long>(level) > 5)
+                refuse("ERROR: debug level must be between 0=off (default) and 5 (extrem "
+                       "noisy)\n");
+            debug_level = static_cast<int>(level);
+            break;
+        }
+        case 'c':
+            configuration_file = QString::fromLocal8Bit(optarg);
+            break;
+        case 't':
+            if (!read_process_count(optarg, &parallel_processes))
+                refuse("ERROR: number of parallel processes must be between 1 and 20\n");
+            break;
+        case 'i':
+            input_path = QString::fromLocal8Bit(optarg) + QLatin1Char('/');
+            break;
+        case 'o':
+            output_path = QString::fromLocal8Bit(optarg) + QLatin1Char('/');
+            break;
+        default:
+            elog.log("ERROR: not expected option found in argument list\n");
+            elog.log("HINT: see\n  Option -h\nto get some help\n\n");
+            exit(4);
+        }
+    }
+    return 0;
+}
+
+void GL_PARAM::dump()
+{
+    elog.debug(3, "CALLED: GL_PARAM::debug()\n");
+    elog.log(QString::fromLatin1(VERSION_BANNER) + QLatin1Char('\n'));
+    elog.log(QStringLiteral("INFO: debug_level: %1\n").arg(debug_level));
+    elog.log(QStringLiteral("INFO: mypid: %1\n").arg(mypid));
+    elog.log(QStringLiteral("INFO: parallel processes: %1\n").arg(parallel_processes));
+    elog.log(QStringLiteral("INFO: configuration file: ") + configuration_file + QLatin1Char('\n'));
+    elog.log(QStringLiteral("INFO: output_path: <") + output_path + QStringLiteral(">\n"));
+    elog.log(QStringLiteral("INFO: input_path: <") + input_path + QStringLiteral(">\n"));
+    elog.log(QStringLiteral("INFO: file mask: <") + file_mask + QStringLiteral(">\n"));
+    elog.log(QStringLiteral("INFO: time format: <") + time_format + QStringLiteral(">\n"));
+    elog.log(QStringLiteral("INFO: column separator: <") + column_separator +
+             QStringLiteral(">\n"));
+    elog.log(QStringLiteral("INFO: max header size: <%1>\n").arg(max_header_size));
+}

@@ -1,0 +1,92 @@
+// runtime.h - the event log, the global parameters and the shared constants.
+//
+// Every part of the program includes this header. The three groups of globals are
+// defined together in globals.cpp so that they are constructed in a fixed order:
+// constants, then the event log, then the parameters.
+
+#ifndef CORVANE_RUNTIME_H
+#define CORVANE_RUNTIME_H
+
+#include <sys/types.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+class ATTRIBUTE;
+
+extern const QString DEFAULT_CONFIG_FILE;
+extern const QString DEFAULT_INPUT_PATH;
+extern const QString DEFAULT_OUTPUT_PATH;
+extern const QString RX_INPUT_FILE_DATE;
+extern const QString INPUT_DATE_STRING;
+extern const QString INPUT_TIME_STRING;
+extern const QString DEFAULT_TIME_FORMAT;
+extern const QString FILENAME_PMS_DATEFORMAT;
+extern const QString DEFAULT_FILE_MASK;
+extern const QString DEFAULT_COLUMN_SEPARATOR;
+extern const QString DEFAULT_RECORD_SEPARATOR;
+extern const QString CONST_NOT_AVAILABLE;
+
+// The largest number of worker processes that may run at once.
+constexpr int MAX_PARALLEL_PROCESSES = 20;
+
+// The event log: one time-stamped line per message on standard error.
+class ELOG
+{
+public:
+    ELOG();
+    ~ELOG();
+
+    void log(const QString &message);
+    void log(const char *message);
+    void debug(int level, const char *message);
+    void debug(int level, const QString &message);
+
+private:
+    QFile qfid_error_log;
+    QTextStream writer;
+};
+
+// All settings of a run and the run state of the parent process.
+class GL_PARAM
+{
+public:
+    GL_PARAM();
+
+    int parse_options(int argc, char **argv);
+    int read_configuration_file();
+    void dump();
+
+    int debug_level;
+    pid_t mypid;
+    QString output_path;
+    QString input_path;
+    QDateTime file_time;
+    QString configuration_file;
+    QString file_tag;
+    ATTRIBUTE *record_descriptions;
+    ATTRIBUTE *current_description;
+    int config_line;
+    int parallel_processes;
+    int processes_started;
+    int processes_running;
+    int processes_succeeded;
+    int processes_failed;
+    QStringList input_files;
+    int file_index;
+    QString file_mask;
+    QString time_format;
+    QString column_separator;
+    int max_header_size;
+};
+
+extern ELOG elog;
+extern GL_PARAM GL_param;
+
+// The version banner, as -v prints it (without the final line feed).
+extern const char *const VERSION_BANNER;
+
+#endif

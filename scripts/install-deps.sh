@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# install-deps.sh - installs the Debian packages that building and testing corvane need.
+# Safe to run again: it only calls apt-get when a package is missing.
+set -euo pipefail
+
+packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libgtest-dev "$@")
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
