@@ -14,23 +14,6 @@
 namespace
 {
 
-// Attribute values reach the record as a conforming reader normalises them: each TAB,
-// LF and CR becomes a space, so a value can never split a record line.
-QString normalised_attribute(const QString &value)
-{
-    for (QChar c : value) {
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
-            QString copy = value;
-            for (QChar &d : copy) {
-                if (d == QLatin1Char('\t') || d == QLatin1Char('\n') || d == QLatin1Char('\r'))
-                    d = QLatin1Char(' ');
-            }
-            return copy;
-        }
-    }
-    return value;
-}
-
 QString converted_time(const ATTRIBUTE *column, const QString &text)
 {
     switch (column->sub_type) {
@@ -47,6 +30,28 @@ QString converted_time(const ATTRIBUTE *column, const QString &text)
     default:
         return QString();
     }
+}
+
+// The text of an element whose expression did not match goes into a log line; a line
+// end in it (often the indentation before an end tag) would start a line of its own
+// without the process id and time in front.
+QString one_log_line(const QString &text)
+{
+    if (!text.contains(QLatin1Char('\n')))
+        return text;
+    QString line = text;
+    return line.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+}
+
+// The file time is a local time taken from the input file name. In a zone that skips an
+// hour in spring, a name inside the gap gives a local time that does not exist; its date
+// and time fields still hold what the name says, and they are written without any zone.
+QString file_stamp()
+{
+    const QDateTime &time = GL_param.file_time;
+    if (time.isValid() || !time.date().isValid() || !time.time().isValid())
+        return time.toString(GL_param.time_format);
+    return QDateTime(time.date(), time.time(), Qt::UTC).toString(GL_param.time_format);
 }
 
 } // namespace
@@ -76,7 +81,7 @@ bool XMLInputHandler::capture_attribute(ATTRIBUTE *column, const QXmlAttributes 
         return true;
     for (int i = 0; i < atts.count(); ++i) {
         if (atts.localName(i) == column->argument)
-            column->result = normalised_attribute(atts.value(i));
+            column->result = atts.value(i);
     }
     return true;
 }
@@ -123,11 +128,11 @@ bool XMLInputHandler::capture_at_end(ATTRIBUTE *column)
         if (found >= 0) {
             column->result = column->regexp->cap(1);
         } else {
-            elog.log(
-                QStringLiteral("ERROR: regular expression for operator REGEXPATTRIBUTE( "
-                               "pointer, \"%1\" ) \"%2\" needs EXACTLY ONE subexpression _ "
-                               "found %3 for %4\n")
-                    .arg(column->argument, column->name, QString::number(found), current_text));
+            elog.log(QStringLiteral("ERROR: regular expression for operator REGEXPATTRIBUTE( "
+                                    "pointer, \"%1\" ) \"%2\" needs EXACTLY ONE subexpression _ "
+                                    "found %3 for %4\n")
+                         .arg(column->argument, column->name, QString::number(found),
+                              one_log_line(current_text)));
         }
         return true;
     }
@@ -163,7 +168,7 @@ int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)
             stream << column->result;
             break;
         case tok::UTC_FILESTAMP:
-            stream << GL_param.file_time.toString(GL_param.time_format);
+            stream << file_stamp();
             break;
         default:
             elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");

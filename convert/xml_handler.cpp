@@ -3,13 +3,60 @@
 
 #include "convert/xml_handler.h"
 
+#include <QXmlAttributes>
+
 #include "config/attribute.h"
 #include "runtime/runtime.h"
 
 namespace
 {
 
-bool has_line_break_byte(const QString &text) { return text.contains(QLatin1Char('\r')); }
+bool is_attribute_blank(QChar c)
+{
+    return c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
+}
+
+bool has_attribute_blank(const QXmlAttributes &atts)
+{
+    for (int i = 0; i < atts.count(); ++i) {
+        for (QChar c : atts.value(i)) {
+            if (is_attribute_blank(c))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Attribute values as a conforming reader delivers them: a line end (CR LF, CR or LF)
+// and a TAB each become one space. The reader here keeps them, and a value captured with
+// a line end in it would split its record line. Character references cannot be told
+// apart from the characters themselves here; they are treated alike.
+QXmlAttributes normalised_attributes(const QXmlAttributes &atts)
+{
+    QXmlAttributes copy;
+    for (int i = 0; i < atts.count(); ++i) {
+        QString value = atts.value(i);
+        value.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        for (QChar &c : value) {
+            if (is_attribute_blank(c))
+                c = QLatin1Char(' ');
+        }
+        copy.append(atts.qName(i), atts.uri(i), atts.localName(i), value);
+    }
+    return copy;
+}
+
+ATTRIBUTE *measurement_columns(ATTRIBUTE *measurement)
+{
+    if (measurement->type != tok::MEASUREMENT) {
+        elog.log("ERROR: MEASUREMENT expected\n");
+        return nullptr;
+    }
+    ATTRIBUTE *columns = measurement->find(tok::COLUMNS);
+    if (columns == nullptr)
+        elog.log("ERROR: COLUMNS expected\n");
+    return columns;
+}
 
 } // namespace
 
@@ -25,14 +72,22 @@ bool XMLInputHandler::characters(const QString &ch)
 {
     // A conforming reader hands on every line end as one LF: CR LF and a lone CR both
     // become LF. The reader here does not, and a CR would end up inside record lines.
-    if (has_line_break_byte(ch)) {
-        current_text = ch;
+    // The reader delivers a run of text between two pieces of markup in one piece
+    // (references included), so a CR LF pair never straddles two calls.
+    current_text = ch;
+    if (current_text.contains(QLatin1Char('\r'))) {
         current_text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         current_text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    } else {
-        current_text = ch;
     }
     return true;
+}
+
+bool XMLInputHandler::skippedEntity(const QString &name)
+{
+    // The reader leaves out a reference to an entity it has no text for and goes on,
+    // so the value around it would be written incomplete without any sign.
+    elog.log(QStringLiteral("ERROR: reference to undeclared entity &%1;\n").arg(name));
+    return false;
 }
 
 bool XMLInputHandler::startElement(const QString &, const QString &, const QString &qName,
@@ -42,17 +97,17 @@ bool XMLInputHandler::startElement(const QString &, const QString &, const QStri
     current_text = CONST_NOT_AVAILABLE;
     if (atts.count() == 0)
         return true;
+    if (has_attribute_blank(atts))
+        return capture_attributes(normalised_attributes(atts));
+    return capture_attributes(atts);
+}
 
+bool XMLInputHandler::capture_attributes(const QXmlAttributes &atts)
+{
     for (ATTRIBUTE *m = GL_param.current_description->child; m != nullptr; m = m->next) {
-        if (m->type != tok::MEASUREMENT) {
-            elog.log("ERROR: MEASUREMENT expected\n");
+        ATTRIBUTE *columns = measurement_columns(m);
+        if (columns == nullptr)
             return false;
-        }
-        ATTRIBUTE *columns = m->find(tok::COLUMNS);
-        if (columns == nullptr) {
-            elog.log("ERROR: COLUMNS expected\n");
-            return false;
-        }
         for (ATTRIBUTE *column = columns->child; column != nullptr; column = column->next) {
             if (column->type == tok::ATTRIBUTE_ARG) {
                 if (!capture_attribute(column, atts))
@@ -67,16 +122,16 @@ bool XMLInputHandler::startElement(const QString &, const QString &, const QStri
 
 bool XMLInputHandler::endElement(const QString &, const QString &, const QString &qName)
 {
+    // A conforming reader never ends more elements than it started; should one do so,
+    // nothing is captured or written for an element that was never open.
+    if (hierarchy.isEmpty()) {
+        elog.log(QStringLiteral("ERROR: end of element %1 without an open element\n").arg(qName));
+        return false;
+    }
     for (ATTRIBUTE *m = GL_param.current_description->child; m != nullptr; m = m->next) {
-        if (m->type != tok::MEASUREMENT) {
-            elog.log("ERROR: MEASUREMENT expected\n");
+        ATTRIBUTE *columns = measurement_columns(m);
+        if (columns == nullptr)
             return false;
-        }
-        ATTRIBUTE *columns = m->find(tok::COLUMNS);
-        if (columns == nullptr) {
-            elog.log("ERROR: COLUMNS expected\n");
-            return false;
-        }
         for (ATTRIBUTE *column = columns->child; column != nullptr; column = column->next) {
             if (!capture_at_end(column))
                 return false;
@@ -85,10 +140,6 @@ bool XMLInputHandler::endElement(const QString &, const QString &, const QString
             elog.log("ERROR: problem during writing data\n");
             return false;
         }
-    }
-    if (hierarchy.isEmpty()) {
-        elog.log(QStringLiteral("ERROR: end of element %1 without an open element\n").arg(qName));
-        return false;
     }
     if (qName != hierarchy.last()) {
         elog.log("ERROR: different endElement\n");

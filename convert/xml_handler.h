@@ -22,6 +22,7 @@ public:
     bool endElement(const QString &namespaceURI, const QString &localName,
                     const QString &qName) override;
     bool characters(const QString &ch) override;
+    bool skippedEntity(const QString &name) override;
     bool fatalError(const QXmlParseException &exception) override;
     bool startEntity(const QString &name) override;
 
@@ -35,6 +36,7 @@ public:
     QString current_text;
 
 private:
+    bool capture_attributes(const QXmlAttributes &atts);
     bool capture_attribute(ATTRIBUTE *column, const QXmlAttributes &atts);
     bool capture_at_end(ATTRIBUTE *column);
     bool path_matches(ATTRIBUTE *column, bool *matched) const;

@@ -1,0 +1,248 @@
+// xml_handler_test.cpp - the handler on record descriptions that the configuration
+// language cannot produce, and the faults that only show inside one process.
+
+#include "convert/xml_handler.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include <QBuffer>
+#include <QFile>
+#include <QRegExp>
+#include <QTemporaryDir>
+#include <QXmlInputSource>
+#include <QXmlSimpleReader>
+
+#include <gtest/gtest.h>
+
+#include "config/attribute.h"
+#include "convert/output_stream.h"
+#include "runtime/runtime.h"
+
+namespace
+{
+
+class Handler : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        GL_param = GL_PARAM();
+        ASSERT_TRUE(dir.isValid());
+        file.setFileName(dir.filePath(QStringLiteral("out.data")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        stream = new OUTPUT_STREAM(&file);
+        inputfile = node(tok::INPUTFILE);
+        GL_param.current_description = inputfile;
+    }
+
+    void TearDown() override
+    {
+        delete stream;
+        for (ATTRIBUTE &n : nodes)
+            delete n.regexp;
+        GL_param = GL_PARAM();
+    }
+
+    ATTRIBUTE *node(int type, const char *name = "", ATTRIBUTE *child = nullptr)
+    {
+        ATTRIBUTE *n = &nodes.emplace_back(type);
+        n->name = QString::fromUtf8(name);
+        n->child = child;
+        n->pointer_count = n->child_count();
+        return n;
+    }
+
+    ATTRIBUTE *path(const std::vector<const char *> &names)
+    {
+        ATTRIBUTE *head = nullptr;
+        ATTRIBUTE **tail = &head;
+        for (const char *name : names) {
+            *tail = node(tok::POINTER, name);
+            tail = &(*tail)->next;
+        }
+        return head;
+    }
+
+    static ATTRIBUTE *chain(std::initializer_list<ATTRIBUTE *> list)
+    {
+        ATTRIBUTE *previous = nullptr;
+        for (ATTRIBUTE *n : list) {
+            if (previous != nullptr)
+                previous->next = n;
+            previous = n;
+        }
+        return list.size() == 0 ? nullptr : *list.begin();
+    }
+
+    // A measurement with the given MATCH items and columns, hung under the description.
+    ATTRIBUTE *measurement(ATTRIBUTE *match, ATTRIBUTE *columns)
+    {
+        ATTRIBUTE *m = node(tok::MEASUREMENT, "", chain({match, columns}));
+        m->stream = stream;
+        inputfile->child = m;
+        return m;
+    }
+
+    bool parse(const char *xml)
+    {
+        QBuffer buffer;
+        buffer.setData(QByteArray(xml));
+        buffer.open(QIODevice::ReadOnly);
+        QXmlInputSource source(&buffer);
+        QXmlSimpleReader reader;
+        reader.setContentHandler(&handler);
+        reader.setErrorHandler(&handler);
+        ::testing::internal::CaptureStderr();
+        const bool parsed = reader.parse(&source);
+        log = ::testing::internal::GetCapturedStderr();
+        return parsed;
+    }
+
+    std::string written()
+    {
+        stream->flush();
+        file.flush();
+        QFile back(file.fileName());
+        back.open(QIODevice::ReadOnly);
+        return back.readAll().toStdString();
+    }
+
+    bool logged(const char *line) const { return log.find(line) != std::string::npos; }
+
+    QTemporaryDir dir;
+    QFile file;
+    OUTPUT_STREAM *stream = nullptr;
+    std::deque<ATTRIBUTE> nodes;
+    ATTRIBUTE *inputfile = nullptr;
+    XMLInputHandler handler;
+    std::string log;
+};
+
+TEST_F(Handler, DescriptionWithoutMeasurementOrColumnsStopsAtTheFirstElement)
+{
+    inputfile->child = node(tok::MATCH);
+    EXPECT_FALSE(parse("<a/>"));
+    EXPECT_TRUE(logged("ERROR: MEASUREMENT expected\n")) << log;
+    EXPECT_TRUE(logged("error triggered by consumer")) << log;
+
+    measurement(node(tok::MATCH, "", node(tok::VOID)), nullptr);
+    EXPECT_FALSE(parse("<a x=\"1\"/>"));
+    EXPECT_TRUE(logged("ERROR: COLUMNS expected\n")) << log;
+}
+
+TEST_F(Handler, ForeignNodeInColumnsIsReportedAndLeftEmpty)
+{
+    ATTRIBUTE *text = node(tok::ATTRIBUTE, "T", path({"a"}));
+    ATTRIBUTE *stamp = node(tok::ATTRIBUTE_CONVERT, "S", path({"a"}));
+    stamp->sub_type = tok::H24;
+    measurement(node(tok::MATCH, "", node(tok::NEEDS, "", path({"a"}))),
+                node(tok::COLUMNS, "", chain({text, node(tok::NEEDS), stamp})));
+    stamp->result = QStringLiteral("kept");
+
+    EXPECT_TRUE(parse("<a id=\"1\">v</a>")) << log;
+    EXPECT_TRUE(logged("ERROR: unexpected type in XMLInputHandler::startElement()\n")) << log;
+    EXPECT_TRUE(logged("ERROR: unexpected type in XMLInputHandler::endElement()\n")) << log;
+    EXPECT_TRUE(logged("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n")) << log;
+    EXPECT_TRUE(logged("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n"))
+        << log;
+    EXPECT_EQ(written(), "v\t\tkept\n");
+}
+
+TEST_F(Handler, PathThatDoesNotStartWithAnElementNameStopsTheParse)
+{
+    ATTRIBUTE *column = node(tok::ATTRIBUTE, "T", node(tok::NEEDS));
+    measurement(node(tok::MATCH, "", node(tok::VOID)), node(tok::COLUMNS, "", column));
+    EXPECT_FALSE(parse("<a>v</a>"));
+    EXPECT_TRUE(logged("ERROR: type not POINTER\n")) << log;
+    EXPECT_EQ(written(), "");
+}
+
+TEST_F(Handler, MissingOrEmptyMatchWritesNothingAndGoesOn)
+{
+    ATTRIBUTE *columns = node(tok::COLUMNS, "", node(tok::ATTRIBUTE, "T", path({"a"})));
+    ATTRIBUTE *m = measurement(columns, nullptr);
+    EXPECT_TRUE(parse("<a>v</a>"));
+    EXPECT_TRUE(logged("ERROR: MATCH subelement expected\n")) << log;
+
+    m->child = chain({node(tok::MATCH), columns});
+    EXPECT_TRUE(parse("<a>v</a>"));
+    EXPECT_TRUE(logged("ERROR: VOID or NEEDS subelement expected\n")) << log;
+    EXPECT_EQ(written(), "");
+}
+
+TEST_F(Handler, ElementEndWithoutOpenElementWritesNothing)
+{
+    measurement(node(tok::MATCH, "", node(tok::VOID)),
+                node(tok::COLUMNS, "", node(tok::ATTRIBUTE, "T", path({"a"}))));
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(handler.endElement(QString(), QStringLiteral("a"), QStringLiteral("a")));
+    log = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(logged("ERROR: end of element a without an open element\n")) << log;
+    EXPECT_TRUE(handler.hierarchy.isEmpty());
+    EXPECT_EQ(written(), "");
+}
+
+TEST_F(Handler, PathLongerThanItsCountOrShorterNeverReadsPastEitherEnd)
+{
+    handler.hierarchy = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+    struct Row {
+        std::vector<const char *> names;
+        int count;
+        bool matches;
+    } rows[] = {
+        {{"b", "c"}, 2, true},      {{"a", "b"}, 2, false},
+        {{"c"}, 1, true},           {{"b"}, 2, false},
+        {{"a", "b", "c"}, 3, true}, {{"x", "a", "b", "c"}, 4, false},
+        {{"b", "c", "d"}, 2, true}, {{}, 0, true},
+        {{"q"}, -1, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.count);
+        EXPECT_EQ(handler.is_pointer_matching(path(row.names), row.count), row.matches);
+    }
+}
+
+TEST_F(Handler, FileStampInTheHourThatSpringSkipsKeepsTheNamedTime)
+{
+    const char *saved = getenv("TZ");
+    const std::string previous = saved != nullptr ? saved : "";
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+
+    GL_param.file_time.setDate(QDate(2009, 3, 29));
+    GL_param.file_time.setTime(QTime(2, 30));
+    ATTRIBUTE *m = measurement(node(tok::MATCH, "", node(tok::VOID)),
+                               node(tok::COLUMNS, "", node(tok::UTC_FILESTAMP, "TS")));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(handler.write_output_files(m), 0);
+    ::testing::internal::GetCapturedStderr();
+
+    if (saved != nullptr)
+        setenv("TZ", previous.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(written(), "090329 02:30\n");
+}
+
+TEST_F(Handler, FullFileSystemFailsTheParse)
+{
+    QFile full(QStringLiteral("/dev/full"));
+    if (!full.open(QIODevice::WriteOnly))
+        GTEST_SKIP() << "no /dev/full";
+    OUTPUT_STREAM to_full(&full);
+    ATTRIBUTE *m = measurement(node(tok::MATCH, "", node(tok::NEEDS, "", path({"a"}))),
+                               node(tok::COLUMNS, "", node(tok::ATTRIBUTE, "T", path({"a"}))));
+    m->stream = &to_full;
+    const std::string xml = "<a>" + std::string(70000, 'x') + "</a>";
+    EXPECT_FALSE(parse(xml.c_str()));
+    EXPECT_TRUE(logged("ERROR: writing file ")) << log.substr(0, 300);
+    EXPECT_TRUE(logged("ERROR: problem during writing data\n"));
+}
+
+} // namespace
