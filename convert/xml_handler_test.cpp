@@ -175,15 +175,33 @@ TEST_F(Handler, MissingOrEmptyMatchWritesNothingAndGoesOn)
     EXPECT_EQ(written(), "");
 }
 
-TEST_F(Handler, ElementEndWithoutOpenElementWritesNothing)
+TEST_F(Handler, ElementEndThatDoesNotFitTheOpenElementsStopsTheParse)
 {
     measurement(node(tok::MATCH, "", node(tok::VOID)),
                 node(tok::COLUMNS, "", node(tok::ATTRIBUTE, "T", path({"a"}))));
+    const QXmlAttributes none;
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(handler.endElement(QString(), QStringLiteral("a"), QStringLiteral("a")));
+    EXPECT_TRUE(handler.hierarchy.isEmpty());
+    EXPECT_TRUE(handler.startElement(QString(), QStringLiteral("a"), QStringLiteral("a"), none));
+    EXPECT_FALSE(handler.endElement(QString(), QStringLiteral("b"), QStringLiteral("b")));
     log = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(logged("ERROR: end of element a without an open element\n")) << log;
-    EXPECT_TRUE(handler.hierarchy.isEmpty());
+    EXPECT_TRUE(logged("ERROR: different endElement\n")) << log;
+    EXPECT_EQ(written(), "\n") << "only the mismatched end, at which a was still open, writes";
+}
+
+TEST_F(Handler, WritingNeedsAMeasurementWithColumns)
+{
+    GL_param.debug_level = 3;
+    ATTRIBUTE *m = measurement(node(tok::MATCH, "", node(tok::VOID)), nullptr);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(handler.write_output_files(node(tok::COLUMNS)), 1);
+    EXPECT_EQ(handler.write_output_files(m), 1);
+    log = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(logged("CALLED: XMLInputHandler::write_output_files()\n")) << log;
+    EXPECT_TRUE(logged("ERROR: MEASUREMENT expected\n")) << log;
+    EXPECT_TRUE(logged("ERROR: COLUMNS expected\n")) << log;
     EXPECT_EQ(written(), "");
 }
 
