@@ -8,11 +8,9 @@
 #include <deque>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
 #include <QBuffer>
 #include <QFile>
-#include <QRegExp>
 #include <QTemporaryDir>
 #include <QXmlInputSource>
 #include <QXmlSimpleReader>
@@ -43,8 +41,6 @@ protected:
     void TearDown() override
     {
         delete stream;
-        for (ATTRIBUTE &n : nodes)
-            delete n.regexp;
         GL_param = GL_PARAM();
     }
 
@@ -57,7 +53,7 @@ protected:
         return n;
     }
 
-    ATTRIBUTE *path(const std::vector<const char *> &names)
+    ATTRIBUTE *path(std::initializer_list<const char *> names)
     {
         ATTRIBUTE *head = nullptr;
         ATTRIBUTE **tail = &head;
@@ -203,26 +199,6 @@ TEST_F(Handler, WritingNeedsAMeasurementWithColumns)
     EXPECT_TRUE(logged("ERROR: MEASUREMENT expected\n")) << log;
     EXPECT_TRUE(logged("ERROR: COLUMNS expected\n")) << log;
     EXPECT_EQ(written(), "");
-}
-
-TEST_F(Handler, PathLongerThanItsCountOrShorterNeverReadsPastEitherEnd)
-{
-    handler.hierarchy = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
-    struct Row {
-        std::vector<const char *> names;
-        int count;
-        bool matches;
-    } rows[] = {
-        {{"b", "c"}, 2, true},      {{"a", "b"}, 2, false},
-        {{"c"}, 1, true},           {{"b"}, 2, false},
-        {{"a", "b", "c"}, 3, true}, {{"x", "a", "b", "c"}, 4, false},
-        {{"b", "c", "d"}, 2, true}, {{}, 0, true},
-        {{"q"}, -1, true},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.count);
-        EXPECT_EQ(handler.is_pointer_matching(path(row.names), row.count), row.matches);
-    }
 }
 
 TEST_F(Handler, FileStampInTheHourThatSpringSkipsKeepsTheNamedTime)
