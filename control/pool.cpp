@@ -8,6 +8,7 @@
 
 #include "control/pool.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -32,6 +33,16 @@ sigset_t sigchld_only()
     sigemptyset(&set);
     sigaddset(&set, SIGCHLD);
     return set;
+}
+
+// Returns when the parent closes its end of the pipe.
+void wait_for_go(int go[2])
+{
+    ::close(go[1]);
+    char byte;
+    while (::read(go[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    ::close(go[0]);
 }
 
 [[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name)
@@ -127,18 +138,30 @@ void fork_new_process()
         const QString file_name = GL_param.input_files.at(GL_param.file_index);
         PROCESS_FILE process_file;
 
+        // The worker waits for the end of this pipe until the parent has logged its
+        // start, so that "forked child" always comes before the worker's own lines.
+        // Without a pipe the worker simply does not wait.
+        int go[2];
+        const bool paired = pipe2(go, O_CLOEXEC) == 0;
         pid_t pid = fork();
         if (pid < 0) {
             elog.log("ERROR: fork() failed - aborting\n");
             exit(8);
         }
-        if (pid == 0)
+        if (pid == 0) {
+            if (paired)
+                wait_for_go(go);
             run_worker(process_file, file_name);
+        }
 
+        if (paired)
+            ::close(go[0]);
         ++GL_param.processes_running;
         ++GL_param.processes_started;
         elog.debug(
             1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(pid));
+        if (paired)
+            ::close(go[1]);
     }
 }
 

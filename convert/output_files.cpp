@@ -6,8 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include <QFile>
@@ -20,44 +20,41 @@
 namespace
 {
 
-// The marker that QString::arg would fill next: "%" with an optional "L" and one or two
-// digits; the lowest number wins and all its occurrences are replaced. Done here rather
-// than with arg() itself, which complains on standard error when a mask lacks a marker.
-QString fill_lowest_marker(const QString &text, const QString &value)
+int ascii_digit(QChar c)
 {
-    struct Marker {
-        int start;
-        int length;
-    };
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9') ? c.unicode() - '0' : -1;
+}
+
+struct Marker {
+    int start;
+    int length;
+    int number;
+};
+
+// The markers of a mask as QString::arg sees them: "%", an optional "L", then one or two
+// digits.
+QVector<Marker> markers_of(const QString &mask)
+{
     QVector<Marker> markers;
-    int lowest = INT_MAX;
-    const int size = text.size();
+    const int size = mask.size();
     for (int i = 0; i < size; ++i) {
-        if (text[i] != QLatin1Char('%'))
+        if (mask[i] != QLatin1Char('%'))
             continue;
         int c = i + 1;
-        if (c < size && text[c] == QLatin1Char('L'))
+        if (c < size && mask[c] == QLatin1Char('L'))
             ++c;
-        if (c >= size || text[c] < QLatin1Char('0') || text[c] > QLatin1Char('9'))
+        if (c >= size || ascii_digit(mask[c]) < 0)
             continue;
-        int number = text[c].unicode() - '0';
+        int number = ascii_digit(mask[c]);
         ++c;
-        if (c < size && text[c] >= QLatin1Char('0') && text[c] <= QLatin1Char('9')) {
-            number = number * 10 + (text[c].unicode() - '0');
+        if (c < size && ascii_digit(mask[c]) >= 0) {
+            number = number * 10 + ascii_digit(mask[c]);
             ++c;
         }
-        if (number < lowest) {
-            lowest = number;
-            markers.clear();
-        }
-        if (number == lowest)
-            markers.append({i, c - i});
+        markers.append({i, c - i, number});
         i = c - 1;
     }
-    QString filled = text;
-    for (int k = markers.size() - 1; k >= 0; --k)
-        filled.replace(markers[k].start, markers[k].length, value);
-    return filled;
+    return markers;
 }
 
 QString granularity_letter(int sub_type)
@@ -85,11 +82,12 @@ int create_exclusively(const QString &path, QFile *file)
         ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         int error = errno;
-        if (error == EEXIST)
+        if (error == EEXIST) {
             elog.log(QStringLiteral("ERROR: file %1 already exists - aborting \n").arg(path));
-        else
-            elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(path) +
-                     QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(error)));
+        } else {
+            elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(path));
+            elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(error)));
+        }
         return 1;
     }
     if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
@@ -197,6 +195,11 @@ int open_one_measurement(ATTRIBUTE *m)
         }
     }
     stream.end_line(DEFAULT_RECORD_SEPARATOR);
+    if (stream.failed()) {
+        elog.log(
+            QStringLiteral("ERROR: writing file %1 failed: %2\n").arg(path, stream.error_text()));
+        return 1;
+    }
     return 0;
 }
 
@@ -207,9 +210,12 @@ bool complete_file(ATTRIBUTE *m, bool sync)
     bool ok = true;
     const QString path = output_path_of(m->file_name);
     if (m->stream != nullptr) {
+        // An error met while records were written has been reported by the writer.
+        const bool reported = m->stream->failed();
         if (!m->stream->flush()) {
-            elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
-                         .arg(path, m->stream->error_text()));
+            if (!reported)
+                elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
+                             .arg(path, m->stream->error_text()));
             ok = false;
         }
         delete m->stream;
@@ -238,10 +244,32 @@ bool complete_file(ATTRIBUTE *m, bool sync)
 QString output_file_name(const QString &mask, const QDateTime &file_time, int granularity,
                          const QString &measurement, const QString &tag)
 {
-    QString name = fill_lowest_marker(mask, file_time.toString(FILENAME_PMS_DATEFORMAT));
-    name = fill_lowest_marker(name, granularity_letter(granularity));
-    name = fill_lowest_marker(name, measurement);
-    return fill_lowest_marker(name, tag);
+    // Successive arg() calls fill the lowest marker left each time. Done in one pass over
+    // the mask instead, with the same result, except that a "%1" inside a measurement
+    // name or tag stays as written rather than being filled by a later value; arg()
+    // would also complain on standard error about a mask that lacks a marker.
+    const QString values[] = {file_time.toString(FILENAME_PMS_DATEFORMAT),
+                              granularity_letter(granularity), measurement, tag};
+    const QVector<Marker> markers = markers_of(mask);
+    QVector<int> numbers;
+    for (const Marker &marker : markers) {
+        if (!numbers.contains(marker.number))
+            numbers.append(marker.number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+
+    QString name;
+    int copied = 0;
+    for (const Marker &marker : markers) {
+        const int rank = numbers.indexOf(marker.number);
+        if (rank >= 4)
+            continue;
+        name += mask.mid(copied, marker.start - copied);
+        name += values[rank];
+        copied = marker.start + marker.length;
+    }
+    name += mask.mid(copied);
+    return name;
 }
 
 int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
@@ -249,9 +277,17 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
     elog.debug(3, "CALLED: PROCESS_FILE::open_output_files()\n");
     // An INPUTFILE block without a measurement would convert the file into nothing and
     // then remove it; it is refused instead.
-    if (inputfile->child == nullptr || inputfile->child->type != tok::MEASUREMENT) {
+    if (inputfile->child == nullptr) {
         elog.log("ERROR: MEASUREMENT expected\n");
         return 1;
+    }
+    // Every child is checked before the first file is created, so that no file is
+    // created for a description that cannot be closed again.
+    for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
+        if (m->type != tok::MEASUREMENT) {
+            elog.log("ERROR: MEASUREMENT expected\n");
+            return 1;
+        }
     }
     for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
         if (open_one_measurement(m) != 0) {

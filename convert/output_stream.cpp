@@ -2,6 +2,11 @@
 
 #include "convert/output_stream.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <QFile>
 
 OUTPUT_STREAM::OUTPUT_STREAM(QFile *output_file) : file(output_file)
@@ -25,8 +30,28 @@ void OUTPUT_STREAM::end_line(const QString &separator)
 bool OUTPUT_STREAM::flush()
 {
     if (!failed() && !buffer.isEmpty()) {
-        if (file->write(buffer) != buffer.size())
-            error = file->errorString();
+        // Written with write(2) itself: QFile reports a block that reached the file only in
+        // part (a disk filling up) as a short count without the system's reason.
+        const int fd = file->handle();
+        const char *data = buffer.constData();
+        qint64 left = buffer.size();
+        while (left > 0) {
+            const ssize_t done = ::write(fd, data, static_cast<size_t>(left));
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0) {
+                error = QString::fromLocal8Bit(strerror(done < 0 ? errno : EIO));
+                // Take back the part of the block that did get written, so that the
+                // file still ends with a complete line.
+                if (::ftruncate(fd, committed) != 0)
+                    error += QStringLiteral(" (the last line may be incomplete)");
+                break;
+            }
+            data += done;
+            left -= done;
+        }
+        if (!failed())
+            committed += buffer.size();
     }
     buffer.clear();
     return !failed();

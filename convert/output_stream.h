@@ -11,7 +11,7 @@ class QFile;
 // Collects text in the locale's encoding and hands it to the file in large blocks.
 // Blocks are only written at line ends (end_line), so the file never ends in the
 // middle of a line while the stream is in use. The first write error is kept; later
-// writes are dropped.
+// writes are dropped, and a block that reached the file only in part is cut off again.
 class OUTPUT_STREAM
 {
 public:
@@ -30,6 +30,7 @@ private:
 
     QFile *file;
     QByteArray buffer;
+    qint64 committed = 0; // bytes of whole lines in the file so far
     QString error;
 };
 

@@ -23,10 +23,23 @@ bool file_time_from_name(const QString &file_name, QDateTime *file_time)
     const QRegularExpressionMatch found = date_in_name.match(file_name);
     if (!found.hasMatch())
         return false;
-    QDateTime time = *file_time;
-    time.setDate(QDate::fromString(found.captured(1), INPUT_DATE_STRING));
-    time.setTime(QTime::fromString(found.captured(2), INPUT_TIME_STRING));
-    *file_time = time;
+    const QDate date = QDate::fromString(found.captured(1), INPUT_DATE_STRING);
+    const QTime time = QTime::fromString(found.captured(2), INPUT_TIME_STRING);
+    if (!date.isValid() || !time.isValid()) {
+        // Digits that form no date or time give no time at all, never a nearby one
+        // (QDateTime would quietly read an hour of 25 as midnight).
+        *file_time = QDateTime();
+        return true;
+    }
+    QDateTime local(date, time);
+    if (!local.isValid()) {
+        // A local time that the clock skips when daylight saving starts. The digits of
+        // the name are what the output carries, so keep them under the offset in force
+        // the day before instead of dropping or shifting them.
+        const int offset = QDateTime(date.addDays(-1), time).offsetFromUtc();
+        local = QDateTime(date, time, Qt::OffsetFromUTC, offset);
+    }
+    *file_time = local;
     return true;
 }
 
@@ -57,8 +70,10 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     // Read as bytes: the reader detects the encoding itself, and a text-mode device
     // would drop CR bytes, which may be part of a UTF-16 character.
     QFile input(path);
-    if (!input.open(QIODevice::ReadOnly))
+    if (!input.open(QIODevice::ReadOnly)) {
         elog.log(QStringLiteral("ERROR: opening file ") + path + QLatin1Char('\n'));
+        elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(input.errorString()));
+    }
 
     if (!file_time_from_name(file_name, &GL_param.file_time)) {
         elog.log("WARNING: could not extract date/time from input file name - using current "
