@@ -3,6 +3,7 @@
 #ifndef CORVANE_ATTRIBUTE_H
 #define CORVANE_ATTRIBUTE_H
 
+#include <QByteArray>
 #include <QString>
 
 #include "config/tokens.h"
@@ -38,7 +39,7 @@ public:
     OUTPUT_STREAM *stream;
     QRegExp *regexp;
     QString file_name;
-    QString result;
+    QByteArray result; // UTF-8, as it is written to the output file
     int pointer_count;
     bool matched;
 };

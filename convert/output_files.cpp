@@ -301,17 +301,21 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
 int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::close_output_files()\n");
+    // The output must be on the disk before the input file is removed, which happens at
+    // debug level 0 only; at other levels the input stays and the kernel's own write-back
+    // is enough.
+    const bool sync = GL_param.debug_level == 0;
     int result = 0;
     for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
         if (m->type != tok::MEASUREMENT) {
             elog.log("ERROR: MEASUREMENT expected\n");
             return 1;
         }
-        if (!complete_file(m, true))
+        if (!complete_file(m, sync))
             result = 1;
     }
     // The new directory entries must reach the disk too before the input may go.
-    if (result == 0) {
+    if (result == 0 && sync) {
         int fd = ::open(QFile::encodeName(GL_param.output_path).constData(),
                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0 || ::fsync(fd) != 0) {

@@ -23,8 +23,7 @@ OUTPUT_STREAM &OUTPUT_STREAM::operator<<(const QString &text)
 void OUTPUT_STREAM::end_line(const QString &separator)
 {
     *this << separator;
-    if (buffer.size() >= BLOCK_SIZE)
-        flush();
+    line_done();
 }
 
 bool OUTPUT_STREAM::flush()

@@ -18,15 +18,22 @@ public:
     explicit OUTPUT_STREAM(QFile *file);
 
     OUTPUT_STREAM &operator<<(const QString &text);
+    void append(const char *data, qsizetype size) { buffer.append(data, size); }
     // Ends a line; writes the buffer out once it has grown past the block size.
     void end_line(const QString &separator);
+    // A line has been appended in full: the buffer may go out now.
+    void line_done()
+    {
+        if (buffer.size() >= BLOCK_SIZE)
+            flush();
+    }
     bool flush();
 
     bool failed() const { return !error.isEmpty(); }
     const QString &error_text() const { return error; }
 
 private:
-    static constexpr int BLOCK_SIZE = 64 * 1024;
+    static constexpr int BLOCK_SIZE = 256 * 1024;
 
     QFile *file;
     QByteArray buffer;

@@ -6,11 +6,10 @@
 #include <QFile>
 #include <QRegExp>
 #include <QRegularExpression>
-#include <QXmlInputSource>
-#include <QXmlSimpleReader>
 
 #include "config/attribute.h"
 #include "convert/xml_handler.h"
+#include "convert/xml_reader.h"
 #include "runtime/runtime.h"
 
 bool file_time_from_name(const QString &file_name, QDateTime *file_time)
@@ -42,6 +41,8 @@ bool file_time_from_name(const QString &file_name, QDateTime *file_time)
     *file_time = local;
     return true;
 }
+
+XML_READER PROCESS_FILE::xml_reader = read_with_libxml2;
 
 PROCESS_FILE::PROCESS_FILE() { elog.debug(3, "CALLED: PROCESS_FILE::PROCESS_FILE()\n"); }
 
@@ -98,12 +99,8 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
 
     bool parsed;
     {
-        QXmlInputSource source(&input);
-        QXmlSimpleReader reader;
         XMLInputHandler handler;
-        reader.setContentHandler(&handler);
-        reader.setErrorHandler(&handler);
-        parsed = reader.parse(&source);
+        parsed = xml_reader(&input, &handler);
     }
     if (!parsed) {
         elog.log("ERROR: parsing unsuccessful\n");

@@ -7,6 +7,8 @@
 #include <QString>
 
 class ATTRIBUTE;
+class QIODevice;
+class XMLInputHandler;
 
 class PROCESS_FILE
 {
@@ -21,6 +23,9 @@ public:
     // After a failed parse: writes out what the streams hold and closes the files, so
     // that the records written so far end with a complete line.
     void abandon_output_files(ATTRIBUTE *inputfile);
+
+    // The XML reader every conversion uses; tests compare others against it.
+    static bool (*xml_reader)(QIODevice *input, XMLInputHandler *handler);
 };
 
 // The measurement time carried in an input file name: the last "_yyyyMMdd_hhmm" group.

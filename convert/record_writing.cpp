@@ -5,9 +5,9 @@
 
 #include <QDateTime>
 #include <QRegExp>
-#include <QXmlAttributes>
 
 #include "config/attribute.h"
+#include "convert/handler_plan.h"
 #include "convert/output_stream.h"
 #include "runtime/runtime.h"
 
@@ -54,88 +54,75 @@ QString file_stamp()
     return QDateTime(time.date(), time.time(), Qt::UTC).toString(GL_param.time_format);
 }
 
-} // namespace
-
-// The path test shared by both captures. False stops the parse; *matched tells whether
-// the element that starts or ends is the last element of the column's path.
-bool XMLInputHandler::path_matches(ATTRIBUTE *column, bool *matched) const
+bool same_bytes(const QByteArray &text, const std::string &other)
 {
-    if (column->child == nullptr) {
+    return static_cast<size_t>(text.size()) == other.size() &&
+           memcmp(text.constData(), other.data(), other.size()) == 0;
+}
+
+// The path test shared by both captures. False stops the parse.
+bool path_usable(const COLUMN_PLAN &column)
+{
+    switch (column.fault) {
+    case PATH_FAULT::missing:
         elog.log("ERROR: POINTER subelement expected\n");
         return false;
-    }
-    if (column->child->type != tok::POINTER) {
+    case PATH_FAULT::not_pointer:
         elog.log("ERROR: type not POINTER\n");
         return false;
+    case PATH_FAULT::none:
+        break;
     }
-    *matched = is_pointer_matching(column->child, column->pointer_count);
     return true;
 }
 
-bool XMLInputHandler::capture_attribute(ATTRIBUTE *column, const QXmlAttributes &atts)
+} // namespace
+
+void XMLInputHandler::prepare()
 {
-    bool matched = false;
-    if (!path_matches(column, &matched))
+    delete plan;
+    plan = new PLAN;
+    ATTRIBUTE *description = GL_param.current_description;
+    for (ATTRIBUTE *m = description != nullptr ? description->child : nullptr; m != nullptr;
+         m = m->next) {
+        plan->measurements.emplace_back();
+        prepare_measurement(&plan->measurements.back(), m);
+    }
+    plan->file_stamp = file_stamp().toStdString();
+    plan->column_separator = GL_param.column_separator.toStdString();
+    plan->record_separator = DEFAULT_RECORD_SEPARATOR.toStdString();
+}
+
+bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts,
+                                        int count)
+{
+    if (!path_usable(column))
         return false;
-    if (!matched)
+    if (!column.path.matches(hierarchy))
         return true;
-    for (int i = 0; i < atts.count(); ++i) {
-        if (atts.localName(i) == column->argument)
-            column->result = atts.value(i);
+    // Every attribute of that local name is taken in turn, so the last one wins.
+    for (int i = 0; i < count; ++i) {
+        const XML_TEXT &name = atts[i].local_name;
+        if (static_cast<size_t>(name.size) == column.argument.size() &&
+            memcmp(name.data, column.argument.data(), column.argument.size()) == 0)
+            assign_bytes(column.node->result, atts[i].value.data, atts[i].value.size);
     }
     return true;
 }
 
-bool XMLInputHandler::capture_at_end(ATTRIBUTE *column)
+bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
 {
-    bool matched = false;
-    switch (column->type) {
+    ATTRIBUTE *node = column.node;
+    switch (node->type) {
     case tok::ATTRIBUTE:
-        if (!path_matches(column, &matched))
-            return false;
-        if (matched)
-            column->result = current_text;
-        return true;
     case tok::ATTRIBUTE_BOOL:
-        if (!path_matches(column, &matched))
-            return false;
-        if (matched)
-            column->result =
-                current_text == column->argument ? QStringLiteral("1") : QStringLiteral("0");
-        return true;
     case tok::ATTRIBUTE_CONVERT:
-        if (!path_matches(column, &matched))
+    case tok::ATTRIBUTE_REGEXP:
+        if (!path_usable(column))
             return false;
-        if (!matched)
+        if (!column.path.matches(hierarchy))
             return true;
-        switch (column->sub_type) {
-        case tok::MS_TO_UTC:
-        case tok::MS_TO_LOCAL:
-        case tok::STRING_TO_LOCAL:
-        case tok::STRING_TO_UTC:
-            column->result = converted_time(column, current_text);
-            break;
-        default:
-            elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
-        }
-        return true;
-    case tok::ATTRIBUTE_REGEXP: {
-        if (!path_matches(column, &matched))
-            return false;
-        if (!matched)
-            return true;
-        int found = column->regexp->indexIn(current_text, 0);
-        if (found >= 0) {
-            column->result = column->regexp->cap(1);
-        } else {
-            elog.log(QStringLiteral("ERROR: regular expression for operator REGEXPATTRIBUTE( "
-                                    "pointer, \"%1\" ) \"%2\" needs EXACTLY ONE subexpression _ "
-                                    "found %3 for %4\n")
-                         .arg(column->argument, column->name, QString::number(found),
-                              one_log_line(current_text)));
-        }
-        return true;
-    }
+        break;
     case tok::UTC_FILESTAMP:
     case tok::ATTRIBUTE_ARG:
         return true;
@@ -143,44 +130,94 @@ bool XMLInputHandler::capture_at_end(ATTRIBUTE *column)
         elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");
         return true;
     }
+
+    switch (node->type) {
+    case tok::ATTRIBUTE:
+        assign_bytes(node->result, current_text.constData(), current_text.size());
+        break;
+    case tok::ATTRIBUTE_BOOL:
+        assign_bytes(node->result, same_bytes(current_text, column.argument) ? "1" : "0", 1);
+        break;
+    case tok::ATTRIBUTE_CONVERT:
+        switch (node->sub_type) {
+        case tok::MS_TO_UTC:
+        case tok::MS_TO_LOCAL:
+        case tok::STRING_TO_LOCAL:
+        case tok::STRING_TO_UTC:
+            node->result = converted_time(node, QString::fromUtf8(current_text)).toUtf8();
+            break;
+        default:
+            elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
+        }
+        break;
+    case tok::ATTRIBUTE_REGEXP: {
+        const QString text = QString::fromUtf8(current_text);
+        const int found = node->regexp->indexIn(text, 0);
+        if (found >= 0) {
+            node->result = node->regexp->cap(1).toUtf8();
+        } else {
+            elog.log(QStringLiteral("ERROR: regular expression for operator REGEXPATTRIBUTE( "
+                                    "pointer, \"%1\" ) \"%2\" needs EXACTLY ONE subexpression _ "
+                                    "found %3 for %4\n")
+                         .arg(node->argument, node->name, QString::number(found),
+                              one_log_line(text)));
+        }
+        break;
+    }
+    }
+    return true;
 }
 
 int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)
 {
+    if (plan == nullptr)
+        prepare();
+    return write_record(plan->of(measurement));
+}
+
+int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
+{
     elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
-    if (measurement->type != tok::MEASUREMENT) {
+    if (m.node->type != tok::MEASUREMENT) {
         elog.log("ERROR: MEASUREMENT expected\n");
         return 1;
     }
-    ATTRIBUTE *columns = measurement->find(tok::COLUMNS);
-    if (columns == nullptr) {
+    if (m.columns == nullptr) {
         elog.log("ERROR: COLUMNS expected\n");
         return 1;
     }
-    OUTPUT_STREAM &stream = *measurement->stream;
-    for (ATTRIBUTE *column = columns->child; column != nullptr; column = column->next) {
-        switch (column->type) {
+    if (m.node->stream == nullptr) {
+        elog.log("ERROR: no open output file for this MEASUREMENT\n");
+        return 1;
+    }
+    OUTPUT_STREAM &stream = *m.node->stream;
+    for (const COLUMN_PLAN &column : m.column_plans) {
+        const ATTRIBUTE *node = column.node;
+        switch (node->type) {
         case tok::ATTRIBUTE:
         case tok::ATTRIBUTE_BOOL:
         case tok::ATTRIBUTE_CONVERT:
         case tok::ATTRIBUTE_REGEXP:
         case tok::ATTRIBUTE_ARG:
-            stream << column->result;
+            stream.append(node->result.constData(), node->result.size());
             break;
         case tok::UTC_FILESTAMP:
-            stream << file_stamp();
+            stream.append(plan->file_stamp.data(), static_cast<qsizetype>(plan->file_stamp.size()));
             break;
         default:
             elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
         }
-        if (column->next != nullptr)
-            stream << GL_param.column_separator;
+        if (node->next != nullptr)
+            stream.append(plan->column_separator.data(),
+                          static_cast<qsizetype>(plan->column_separator.size()));
     }
-    stream.end_line(DEFAULT_RECORD_SEPARATOR);
-    reset_needs(measurement);
+    stream.append(plan->record_separator.data(),
+                  static_cast<qsizetype>(plan->record_separator.size()));
+    stream.line_done();
+    clear_conditions(m);
     if (stream.failed()) {
         elog.log(QStringLiteral("ERROR: writing file %1/%2 failed: %3\n")
-                     .arg(GL_param.output_path, measurement->file_name, stream.error_text()));
+                     .arg(GL_param.output_path, m.node->file_name, stream.error_text()));
         return 1;
     }
     return 0;

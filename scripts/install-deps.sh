@@ -3,7 +3,7 @@
 # Safe to run again: it only calls apt-get when a package is missing.
 set -euo pipefail
 
-packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libgtest-dev "$@")
+packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libxml2-dev libgtest-dev "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,324 @@
+// libxml2_reader.cpp - drives XMLInputHandler with libxml2's SAX2 parser.
+//
+// The handler expects the events of a streaming reader that hands over one run of
+// character data between two pieces of markup at once (a CDATA section on its own),
+// qualified element names and attributes by local name. libxml2 delivers text in
+// pieces, so they are joined here; everything else is passed on as it comes.
+
+#include "convert/xml_reader.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <libxml/SAX2.h>
+#include <libxml/entities.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/xmlerror.h>
+
+#include <QIODevice>
+#include <QString>
+
+#include "convert/xml_handler.h"
+#include "runtime/runtime.h"
+
+namespace
+{
+
+// The longest run of character data accepted in one element. Measurement values are a
+// few bytes; a larger text is refused rather than held in memory whatever its size.
+constexpr size_t MAX_TEXT_BYTES = 16 * 1024 * 1024;
+
+constexpr int READ_BLOCK = 256 * 1024;
+
+struct READER_STATE {
+    XMLInputHandler *handler = nullptr;
+    xmlParserCtxtPtr context = nullptr;
+    QIODevice *input = nullptr;
+
+    std::vector<char> block; // input read ahead of the parser
+    int block_used = 0;
+    int block_size = 0;
+    bool input_ended = false;
+
+    std::string text; // the run of character data not yet handed over
+    bool has_text = false;
+    std::string qname; // a prefixed element name, put together
+    std::vector<XML_ATTRIBUTE> attributes;
+
+    bool stopped = false; // the handler (or a limit here) stopped the parse
+    bool failed = false;  // libxml2 reported a fatal error
+    int error_line = 0;
+    int error_column = 0;
+    QString error_message;
+};
+
+READER_STATE *state_of(void *context)
+{
+    return static_cast<READER_STATE *>(static_cast<xmlParserCtxtPtr>(context)->_private);
+}
+
+void stop(READER_STATE *state)
+{
+    if (!state->stopped) {
+        state->stopped = true;
+        state->error_line = xmlSAX2GetLineNumber(state->context);
+        state->error_column = xmlSAX2GetColumnNumber(state->context);
+    }
+    xmlStopParser(state->context);
+}
+
+bool hand_over_text(READER_STATE *state)
+{
+    if (!state->has_text)
+        return true;
+    state->has_text = false;
+    const bool go_on =
+        state->handler->characters({state->text.data(), static_cast<int>(state->text.size())});
+    state->text.clear();
+    if (!go_on)
+        stop(state);
+    return go_on;
+}
+
+XML_TEXT element_name(READER_STATE *state, const xmlChar *local_name, const xmlChar *prefix)
+{
+    const char *local = reinterpret_cast<const char *>(local_name);
+    if (prefix == nullptr)
+        return {local, static_cast<int>(strlen(local))};
+    state->qname.assign(reinterpret_cast<const char *>(prefix));
+    state->qname.push_back(':');
+    state->qname.append(local);
+    return {state->qname.data(), static_cast<int>(state->qname.size())};
+}
+
+void on_start_document(void *context)
+{
+    xmlSAX2StartDocument(context);
+    READER_STATE *state = state_of(context);
+    if (!state->handler->startDocument())
+        stop(state);
+}
+
+void on_end_document(void *context)
+{
+    xmlSAX2EndDocument(context);
+    READER_STATE *state = state_of(context);
+    if (!state->stopped && (!hand_over_text(state) || !state->handler->endDocument()))
+        stop(state);
+}
+
+void on_start_element(void *context, const xmlChar *local_name, const xmlChar *prefix,
+                      const xmlChar *, int, const xmlChar **, int nb_attributes,
+                      int nb_defaulted, const xmlChar **attributes)
+{
+    READER_STATE *state = state_of(context);
+    if (state->stopped || !hand_over_text(state))
+        return;
+    // Values that the document type only supplies by default are not the document's
+    // own; like the reader's plain SAX2 use, they are left out.
+    const int count = nb_attributes - nb_defaulted;
+    state->attributes.resize(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const xmlChar **a = attributes + 5 * i;
+        const char *name = reinterpret_cast<const char *>(a[0]);
+        state->attributes[static_cast<size_t>(i)] = {
+            {name, static_cast<int>(strlen(name))},
+            {reinterpret_cast<const char *>(a[3]), static_cast<int>(a[4] - a[3])}};
+    }
+    if (!state->handler->startElement(element_name(state, local_name, prefix),
+                                      state->attributes.data(), count))
+        stop(state);
+}
+
+void on_end_element(void *context, const xmlChar *local_name, const xmlChar *prefix,
+                    const xmlChar *)
+{
+    READER_STATE *state = state_of(context);
+    if (state->stopped || !hand_over_text(state))
+        return;
+    if (!state->handler->endElement(element_name(state, local_name, prefix)))
+        stop(state);
+}
+
+void on_characters(void *context, const xmlChar *text, int length)
+{
+    READER_STATE *state = state_of(context);
+    if (state->stopped)
+        return;
+    if (state->text.size() + static_cast<size_t>(length) > MAX_TEXT_BYTES) {
+        elog.log(QStringLiteral("ERROR: element text longer than %1 bytes\n").arg(MAX_TEXT_BYTES));
+        stop(state);
+        return;
+    }
+    state->text.append(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
+    state->has_text = true;
+}
+
+void on_cdata(void *context, const xmlChar *text, int length)
+{
+    READER_STATE *state = state_of(context);
+    if (state->stopped || !hand_over_text(state))
+        return;
+    // A CDATA section is a chunk of its own, even an empty one.
+    if (!state->handler->characters({reinterpret_cast<const char *>(text), length}))
+        stop(state);
+}
+
+// Comments and processing instructions end a run of text.
+void on_comment(void *context, const xmlChar *)
+{
+    READER_STATE *state = state_of(context);
+    if (!state->stopped)
+        hand_over_text(state);
+}
+
+void on_processing_instruction(void *context, const xmlChar *, const xmlChar *)
+{
+    on_comment(context, nullptr);
+}
+
+xmlEntityPtr on_get_entity(void *context, const xmlChar *name)
+{
+    READER_STATE *state = state_of(context);
+    xmlEntityPtr entity = xmlSAX2GetEntity(context, name);
+    if (entity == nullptr)
+        entity = xmlGetPredefinedEntity(name);
+    if (entity != nullptr && entity->etype != XML_EXTERNAL_GENERAL_PARSED_ENTITY &&
+        entity->etype != XML_EXTERNAL_GENERAL_UNPARSED_ENTITY)
+        return entity;
+    // Nothing outside the document is ever read: a reference to an external entity is
+    // treated like one to an undeclared entity, and both stop the parse.
+    if (!state->stopped && !state->handler->skippedEntity(QString::fromUtf8(
+                               reinterpret_cast<const char *>(name))))
+        stop(state);
+    return nullptr;
+}
+
+void on_error(void *context, xmlErrorPtr error)
+{
+    READER_STATE *state = state_of(context);
+    if (error == nullptr || error->level != XML_ERR_FATAL || state->failed || state->stopped)
+        return;
+    state->failed = true;
+    state->error_line = error->line;
+    state->error_column = error->int2;
+    state->error_message = QString::fromUtf8(error->message).trimmed();
+}
+
+int read_input(void *context, char *buffer, int length)
+{
+    READER_STATE *state = static_cast<READER_STATE *>(context);
+    if (state->block_used == state->block_size) {
+        if (state->input_ended || !state->input->isOpen())
+            return 0;
+        const qint64 got = state->input->read(state->block.data(), READ_BLOCK);
+        if (got <= 0) {
+            state->input_ended = true;
+            if (got < 0) {
+                elog.log(QStringLiteral("ERROR: reading input failed: %1\n")
+                             .arg(state->input->errorString()));
+                return -1;
+            }
+            return 0;
+        }
+        state->block_used = 0;
+        state->block_size = static_cast<int>(got);
+    }
+    const int count = qMin(length, state->block_size - state->block_used);
+    memcpy(buffer, state->block.data() + state->block_used, static_cast<size_t>(count));
+    state->block_used += count;
+    return count;
+}
+
+int close_input(void *)
+{
+    return 0;
+}
+
+// Anything the document points to outside itself (an external DTD or parameter entity)
+// reads as empty: nothing but the input file itself ever reaches the parser.
+xmlParserInputPtr load_nothing(const char *, const char *, xmlParserCtxtPtr context)
+{
+    return xmlNewStringInputStream(context, reinterpret_cast<const xmlChar *>(""));
+}
+
+void ignore_message(void *, const char *, ...) {}
+
+void set_up_library()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    xmlInitParser();
+    xmlSetExternalEntityLoader(load_nothing);
+    xmlSetGenericErrorFunc(nullptr, ignore_message);
+}
+
+} // namespace
+
+bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
+{
+    set_up_library();
+
+    xmlSAXHandler sax;
+    memset(&sax, 0, sizeof sax);
+    xmlSAXVersion(&sax, 2);
+    sax.startDocument = on_start_document;
+    sax.endDocument = on_end_document;
+    sax.startElementNs = on_start_element;
+    sax.endElementNs = on_end_element;
+    sax.characters = on_characters;
+    sax.ignorableWhitespace = on_characters;
+    sax.cdataBlock = on_cdata;
+    sax.comment = on_comment;
+    sax.processingInstruction = on_processing_instruction;
+    sax.getEntity = on_get_entity;
+    sax.serror = on_error;
+    sax.warning = nullptr;
+    sax.error = nullptr;
+    sax.fatalError = nullptr;
+
+    READER_STATE state;
+    state.handler = handler;
+    state.input = input;
+    state.block.resize(READ_BLOCK);
+
+    xmlParserCtxtPtr context = xmlCreateIOParserCtxt(&sax, nullptr, read_input, close_input,
+                                                     &state, XML_CHAR_ENCODING_NONE);
+    if (context == nullptr) {
+        handler->fatalError(0, 0, QStringLiteral("XML parser could not be set up"));
+        return false;
+    }
+    state.context = context;
+    context->_private = &state;
+    // Entities are replaced by their text, so that a value reads the same whichever way
+    // the document writes it; the network is never used.
+    xmlCtxtUseOptions(context, XML_PARSE_NOENT | XML_PARSE_NONET);
+
+    xmlParseDocument(context);
+    const bool well_formed = context->wellFormed != 0;
+
+    if (context->myDoc != nullptr)
+        xmlFreeDoc(context->myDoc);
+    context->myDoc = nullptr;
+    xmlFreeParserCtxt(context);
+
+    if (state.stopped) {
+        handler->fatalError(state.error_line, state.error_column,
+                            QStringLiteral("error triggered by consumer"));
+        return false;
+    }
+    if (state.failed || !well_formed) {
+        handler->fatalError(state.error_line, state.error_column,
+                            state.failed ? state.error_message
+                                         : QStringLiteral("document is not well-formed"));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,11 @@
+// qt_reader.h - Qt's QXmlSimpleReader as an XML reader for XMLInputHandler.
+
+#ifndef CORVANE_QT_READER_H
+#define CORVANE_QT_READER_H
+
+class QIODevice;
+class XMLInputHandler;
+
+bool read_with_qt(QIODevice *input, XMLInputHandler *handler);
+
+#endif

@@ -1,0 +1,17 @@
+// xml_reader.h - the XML readers that drive an XMLInputHandler over one document.
+
+#ifndef CORVANE_XML_READER_H
+#define CORVANE_XML_READER_H
+
+class QIODevice;
+class XMLInputHandler;
+
+// Reads the whole document from input (an unopened device reads as empty) and calls the
+// handler for every event. Returns false when the document is not well-formed or the
+// handler stopped the parse; the handler has then been told why through fatalError.
+using XML_READER = bool (*)(QIODevice *input, XMLInputHandler *handler);
+
+// The reader corvane uses: libxml2's SAX2 interface.
+bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler);
+
+#endif
