@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# install_test.sh - installs corvane into a temporary DESTDIR and runs the installed
+# program on the bundled example and on the installed sample configuration.
+#
+# Usage: install_test.sh <build dir> <source dir>
+set -uo pipefail
+
+build=$(readlink -f "$1")
+source=$(readlink -f "$2")
+work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+failed=0
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
+
+root=$work/root
+prefix=/opt/corvane
+if ! DESTDIR=$root cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
+    cat "$work/install.log"
+    echo "FAIL: cmake --install"
+    exit 1
+fi
+
+for path in bin/corvane config/corvane.conf share/man/man1/corvane.1 \
+    share/man/man5/corvane.conf.5 share/doc/corvane/production.md \
+    share/doc/corvane/systemd/corvane.service share/doc/corvane/systemd/corvane.timer \
+    share/doc/corvane/cron/corvane share/doc/corvane/examples/README.md; do
+    [ -f "$root$prefix/$path" ] || fail "$prefix/$path not installed"
+done
+[ -x "$root$prefix/bin/corvane" ] || fail "$prefix/bin/corvane is not executable"
+for dir in input output; do
+    [ -d "$root$prefix/$dir" ] || fail "directory $prefix/$dir not created"
+done
+for link in bin/corvane share/man/man1/corvane.1 share/man/man5/corvane.conf.5; do
+    target=$(readlink "$root/usr/local/$link") || { fail "/usr/local/$link is not a link"; continue; }
+    [ "$target" = "$prefix/$link" ] || fail "/usr/local/$link points to $target, not $prefix/$link"
+done
+
+installed=$root$prefix/bin/corvane
+"$installed" -v | grep -q "^    corvane - fast flexible data converter$" ||
+    fail "the installed binary does not print its version banner"
+
+# run <name> <binary> <config> <input files...>: converts copies of the input files into
+# $work/<name>/output and leaves the exit status in $work/<name>/status.
+run() {
+    local name=$1 binary=$2 config=$3
+    shift 3
+    mkdir -p "$work/$name/input" "$work/$name/output"
+    cp "$@" "$work/$name/input/"
+    (cd "$work/$name" && TZ=UTC "$binary" -c "$config" -i input -o output 2>log)
+    echo $? >"$work/$name/status"
+}
+
+# The installed sample configuration on the installed copy of its sample input.
+sample=$root$prefix/share/doc/corvane/examples/ts32435-r
+cmp -s "$sample/corvane.conf" "$root$prefix/config/corvane.conf" ||
+    fail "config/corvane.conf is not the ts32435-r example configuration"
+run sample "$installed" "$root$prefix/config/corvane.conf" "$sample"/input/*
+[ "$(cat "$work/sample/status")" = 0 ] || fail "sample run exited with $(cat "$work/sample/status")"
+diff -r "$sample/expected" "$work/sample/output" || fail "sample output differs from expected/"
+[ -z "$(ls -A "$work/sample/input")" ] || fail "converted sample input files were not removed"
+
+# The bundled quick-start example: the installed binary must convert it completely, and
+# exactly as the binary of the build tree does (or as its expected/ says, if it has one).
+example=$source/example
+run example-installed "$installed" "$example/corvane.conf" "$example"/input/*
+run example-built "$build/corvane" "$example/corvane.conf" "$example"/input/*
+[ "$(cat "$work/example-installed/status")" = 0 ] ||
+    fail "example run exited with $(cat "$work/example-installed/status")"
+[ -n "$(ls -A "$work/example-installed/output")" ] || fail "example run wrote no output file"
+reference=$work/example-built/output
+[ -d "$example/expected" ] && reference=$example/expected
+diff -r "$reference" "$work/example-installed/output" || fail "example output differs"
+
+# Installing again keeps a configuration that the site has changed.
+echo "# changed by the site" >>"$root$prefix/config/corvane.conf"
+DESTDIR=$root cmake --install "$build" --prefix "$prefix" >/dev/null 2>&1 || fail "second install"
+grep -q "^# changed by the site$" "$root$prefix/config/corvane.conf" ||
+    fail "a second install replaced the site's configuration"
+
+# With /usr/local as the prefix there is nothing to link: the program must stay a file.
+DESTDIR=$work/local cmake --install "$build" --prefix /usr/local >/dev/null 2>&1 ||
+    fail "install with prefix /usr/local"
+if [ -L "$work/local/usr/local/bin/corvane" ] || [ ! -f "$work/local/usr/local/bin/corvane" ]; then
+    fail "with prefix /usr/local, bin/corvane is not a plain file"
+fi
+
+[ $failed = 0 ] && echo "install test passed"
+exit $failed
