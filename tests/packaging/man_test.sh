@@ -27,6 +27,13 @@ for page in "$source/man/corvane.1" "$source/man/corvane.conf.5"; do
     [ -z "$warnings" ] || fail "$name: man: $warnings"
 done
 
+# The pages name the version the program reports.
+version=$("$binary" -v | sed -n 's/^    Version \(.*\)/\1/p')
+for page in "$source/man/corvane.1" "$source/man/corvane.conf.5"; do
+    grep -q "^\.TH .* \"corvane $version\"" "$page" ||
+        fail "$(basename "$page") does not name version $version in .TH"
+done
+
 # Every option of the usage text has its entry in OPTIONS.
 options=$("$binary" -h | sed -n 's/^corvane \[\{0,1\}\(-[a-z]\).*/\1/p' | sort -u)
 [ "$(wc -w <<<"$options")" -ge 7 ] || fail "could not read the options from corvane -h"
