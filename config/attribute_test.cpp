@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "config/attribute.h"
-#include "config/test_log.h"
+#include "config/test_support.h"
 #include "runtime/runtime.h"
 
 namespace

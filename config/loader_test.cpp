@@ -13,14 +13,11 @@
 
 #include "config/attribute.h"
 #include "config/loader.h"
-#include "config/test_log.h"
+#include "config/test_support.h"
 #include "runtime/runtime.h"
 
 namespace
 {
-
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::GetCapturedStderr;
 
 const char *type_name(int type)
 {
@@ -91,13 +88,7 @@ protected:
     int load(const std::string &text)
     {
         discard_configuration_tree();
-        FILE *stream = fmemopen(const_cast<char *>(text.data()), text.size(), "rb");
-        EXPECT_NE(stream, nullptr);
-        CaptureStderr();
-        int rc = parse_configuration_stream(stream);
-        log = log_lines(GetCapturedStderr());
-        fclose(stream);
-        return rc;
+        return parse_text(text, &log);
     }
 
     std::string tree() const { return shape(GL_param.record_descriptions); }
@@ -266,9 +257,8 @@ protected:
             fclose(file);
         }
         GL_param.configuration_file = QString::fromStdString(path);
-        CaptureStderr();
-        int rc = GL_param.read_configuration_file();
-        log = log_lines(GetCapturedStderr());
+        int rc = 0;
+        log = logged_by([&] { rc = GL_param.read_configuration_file(); });
         return rc;
     }
     std::string dir;

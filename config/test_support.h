@@ -1,8 +1,10 @@
-// test_log.h - captures what the event log writes during a test, without line prefixes.
+// test_support.h - what the configuration tests share: the log lines a step writes,
+// without their prefixes, and parsing a configuration held in memory.
 
-#ifndef CORVANE_TEST_LOG_H
-#define CORVANE_TEST_LOG_H
+#ifndef CORVANE_TEST_SUPPORT_H
+#define CORVANE_TEST_SUPPORT_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,8 @@
 #include <QString>
 
 #include <gtest/gtest.h>
+
+#include "config/loader.h"
 
 // Log lines without the "[pid] date time " prefix; a message of several lines gives
 // several entries.
@@ -28,6 +32,19 @@ template <typename Body> std::vector<std::string> logged_by(Body body)
     ::testing::internal::CaptureStderr();
     body();
     return log_lines(::testing::internal::GetCapturedStderr());
+}
+
+// Parses bytes as a configuration file; the log lines go to *log.
+inline int parse_text(const std::string &text, std::vector<std::string> *log)
+{
+    FILE *stream = fmemopen(const_cast<char *>(text.data()), text.size(), "rb");
+    EXPECT_NE(stream, nullptr);
+    if (stream == nullptr)
+        return -1;
+    int rc = 0;
+    *log = logged_by([&] { rc = parse_configuration_stream(stream); });
+    fclose(stream);
+    return rc;
 }
 
 #endif
