@@ -62,7 +62,10 @@ namespace
 {
 
 // Every node the loader made, so that tests can free whole trees, partial ones included.
-std::vector<ATTRIBUTE *> created_nodes;
+// The list itself is never destroyed: the nodes of a file that failed to parse stay
+// reachable until the process ends, as the tree does, instead of turning into leaks
+// when static objects are torn down at exit.
+std::vector<ATTRIBUTE *> &created_nodes = *new std::vector<ATTRIBUTE *>;
 
 // The last node of every list built so far, by its head. Every list is left-recursive
 // and grows at its end; walking it from the head on each append would make a long path
