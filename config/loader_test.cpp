@@ -1,13 +1,14 @@
 // loader_test.cpp - which configuration files load, the trees and settings they give, and
 // what a refused or unreadable file logs.
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -239,8 +240,8 @@ protected:
     void SetUp() override
     {
         Loader::SetUp();
-        char pattern[] = "/tmp/corvane-loader-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = QDir::tempPath().toStdString() + "/corvane-loader-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir = pattern;
     }
     void TearDown() override
