@@ -6,7 +6,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include <QRegExp>
 
@@ -59,7 +62,15 @@ namespace
 {
 
 // Every node the loader made, so that tests can free whole trees, partial ones included.
-std::vector<ATTRIBUTE *> created_nodes;
+// The list itself is never destroyed: the nodes of a file that failed to parse stay
+// reachable until the process ends, as the tree does, instead of turning into leaks
+// when static objects are torn down at exit.
+std::vector<ATTRIBUTE *> &created_nodes = *new std::vector<ATTRIBUTE *>;
+
+// The last node of every list built so far, by its head. Every list is left-recursive
+// and grows at its end; walking it from the head on each append would make a long path
+// or column list cost quadratic time.
+std::unordered_map<ATTRIBUTE *, ATTRIBUTE *> list_tails;
 
 // A string literal's text: its bytes as Latin-1 characters, without the double quotes.
 QString take_text(char *literal)
@@ -107,19 +118,26 @@ ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item)
 {
     if (list == nullptr)
         return item;
-    ATTRIBUTE *last = list;
+    auto known = list_tails.find(list);
+    ATTRIBUTE *last = known != list_tails.end() ? known->second : list;
     while (last->next != nullptr)
         last = last->next;
     last->next = item;
+    while (last->next != nullptr)
+        last = last->next;
+    list_tails[list] = last;
     return list;
 }
 
 int parse_configuration_stream(FILE *stream)
 {
+    list_tails.clear();
     global_restart(stream);
     GL_param.config_line = 1;
     elog.debug(5, "DEBUG: start parsing\n");
-    if (global_parse() != 0)
+    const int parsed = global_parse();
+    list_tails.clear();
+    if (parsed != 0)
         return 6;
     elog.debug(5, "DEBUG: end parsing\n");
     return 0;
@@ -132,6 +150,7 @@ void discard_configuration_tree()
         delete node;
     }
     created_nodes.clear();
+    list_tails.clear();
     GL_param.record_descriptions = nullptr;
     GL_param.current_description = nullptr;
 }
@@ -144,6 +163,14 @@ int GL_PARAM::read_configuration_file()
     elog.debug(4, QStringLiteral("parsing file \"") + shown + QStringLiteral("\"\n"));
 
     FILE *stream = fopen(path.constData(), "rb");
+    // A directory opens for reading but fails on the first read, which would end the
+    // process inside the scanner; refuse it here like any file that cannot be opened.
+    struct stat status;
+    if (stream != nullptr && fstat(fileno(stream), &status) == 0 && S_ISDIR(status.st_mode)) {
+        fclose(stream);
+        stream = nullptr;
+        errno = EISDIR;
+    }
     if (stream == nullptr) {
         int error = errno;
         elog.log(QStringLiteral("ERROR: could not open configuration file \"") + shown +

@@ -12,12 +12,24 @@
 
 void scanner_fatal_error(const char *message)
 {
+    // flex leaves the reason of a failed read in errno; the allocation failures may
+    // leave nothing there.
+    const int error = errno;
+    QString reason = QString::fromLatin1(message);
+    if (error != 0)
+        reason += QStringLiteral(" (") + QString::fromLocal8Bit(strerror(error)) + QLatin1Char(')');
     elog.log(QStringLiteral("ERROR: reading configuration file \"") + GL_param.configuration_file +
-             QStringLiteral("\" failed: ") + QString::fromLatin1(message) + QLatin1Char('\n'));
+             QStringLiteral("\" failed: ") + reason + QLatin1Char('\n'));
     exit(2);
 }
 
-void count_config_line() { ++GL_param.config_line; }
+void count_config_line()
+{
+    // A file of more than INT_MAX lines keeps reporting the last countable line rather
+    // than overflowing into negative line numbers.
+    if (GL_param.config_line < INT_MAX)
+        ++GL_param.config_line;
+}
 
 int scan_number(const char *text)
 {

@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libxml2-dev libgtest-dev "$@")
+# The packaging tests: cpack -G DEB (dpkg-shlibdeps, file) and the manual pages.
+packages+=(dpkg-dev file groff-base man-db)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,319 @@
+// loader_test.cpp - which configuration files load, the trees and settings they give, and
+// what a refused or unreadable file logs.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include "config/attribute.h"
+#include "config/loader.h"
+#include "config/test_support.h"
+#include "runtime/runtime.h"
+
+namespace
+{
+
+const char *type_name(int type)
+{
+    static const char *const names[] = {"GLOBALS",
+                                        "VERSION",
+                                        "FILE_MASK",
+                                        "TIME_FORMAT",
+                                        "COLUMN_SEPARATOR",
+                                        "HEADER_SIZE_MAX",
+                                        "INPUTFILE",
+                                        "GENERATES",
+                                        "MEASUREMENT",
+                                        "MEASUREMENTNAME",
+                                        "GRANULARITY",
+                                        "H24",
+                                        "MIN15",
+                                        "EVENT",
+                                        "MATCH",
+                                        "AND",
+                                        "NEEDS",
+                                        "VOID",
+                                        "POINTER",
+                                        "COLUMNS",
+                                        "ATTRIBUTE",
+                                        "ATTRIBUTE_BOOL",
+                                        "ATTRIBUTE_CONVERT",
+                                        "ATTRIBUTE_REGEXP",
+                                        "UTC_FILESTAMP",
+                                        "MS_TO_UTC",
+                                        "MS_TO_LOCAL",
+                                        "STRING_TO_LOCAL",
+                                        "STRING_TO_UTC",
+                                        "ATTRIBUTE_ARG"};
+    return type >= 261 && type <= 290 ? names[type - 261] : "?";
+}
+
+// A list in one line: TYPE/SUBTYPE=name,argument[child list], nodes separated by blanks.
+std::string shape(const ATTRIBUTE *node)
+{
+    std::string out;
+    for (; node != nullptr; node = node->next) {
+        if (!out.empty())
+            out += ' ';
+        out += type_name(node->type);
+        if (node->sub_type != 0)
+            out += std::string("/") + type_name(node->sub_type);
+        if (!node->name.isEmpty())
+            out += "=" + node->name.toStdString();
+        if (!node->argument.isEmpty())
+            out += "," + node->argument.toStdString();
+        if (node->child != nullptr)
+            out += "[" + shape(node->child) + "]";
+    }
+    return out;
+}
+
+class Loader : public ::testing::Test
+{
+protected:
+    void SetUp() override { GL_param = GL_PARAM(); }
+    void TearDown() override
+    {
+        discard_configuration_tree();
+        GL_param = GL_PARAM();
+    }
+
+    // Parses text as a configuration; returns the result, keeps the log lines.
+    int load(const std::string &text)
+    {
+        discard_configuration_tree();
+        return parse_text(text, &log);
+    }
+
+    std::string tree() const { return shape(GL_param.record_descriptions); }
+
+    std::vector<std::string> log;
+};
+
+TEST_F(Loader, WorkedExampleGivesItsTreeAndSettings)
+{
+    ASSERT_EQ(load(R"(GLOBALS {
+    VERSION "V1"
+    FILE_MASK "%1_%2_%3_%4.data"
+    HEADER_SIZE_MAX 30
+}
+INPUTFILE "^load_.*" {
+    GENERATES MEASUREMENT {
+        MEASUREMENTNAME "LOAD"
+        GRANULARITY 15MIN
+        MATCH {
+            NEEDS "report" -> "node"
+            AND NEEDS "report" -> "node" -> "cpu"
+        }
+        COLUMNS {
+            UTC_FILESTAMP "TIME"
+            ATTRIBUTE ( "report" -> "node" -> "host" ) "NODE"
+            ARGATTRIBUTE ( "report" -> "node" -> "cpu", "id" ) "CPU"
+            CONVERTATTRIBUTE STRING_TO_UTC ( "report" -> "node" -> "stamp", "yyyy-MM-dd hh:mm" ) "STAMP"
+        }
+    }
+}
+)"),
+              0);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(tree(), "INPUTFILE=^load_.*[MEASUREMENT[MEASUREMENTNAME=LOAD GRANULARITY/MIN15 "
+                      "MATCH[NEEDS[POINTER=report POINTER=node] "
+                      "NEEDS[POINTER=report POINTER=node POINTER=cpu]] "
+                      "COLUMNS[UTC_FILESTAMP=TIME "
+                      "ATTRIBUTE=NODE[POINTER=report POINTER=node POINTER=host] "
+                      "ATTRIBUTE_ARG=CPU,id[POINTER=report POINTER=node POINTER=cpu] "
+                      "ATTRIBUTE_CONVERT/STRING_TO_UTC=STAMP,yyyy-MM-dd hh:mm"
+                      "[POINTER=report POINTER=node POINTER=stamp]]]]");
+    EXPECT_EQ(GL_param.file_tag, QStringLiteral("V1"));
+    EXPECT_EQ(GL_param.file_mask, QStringLiteral("%1_%2_%3_%4.data"));
+    EXPECT_EQ(GL_param.max_header_size, 30);
+    EXPECT_EQ(GL_param.time_format, DEFAULT_TIME_FORMAT);
+    EXPECT_EQ(GL_param.column_separator, DEFAULT_COLUMN_SEPARATOR);
+}
+
+TEST_F(Loader, AcceptedFilesKeepFileOrder)
+{
+    const std::string m = "INPUTFILE \"f\" { GENERATES MEASUREMENT { ";
+    struct Row {
+        std::string text;
+        std::string tree;
+    } rows[] = {
+        {"GLOBALS { }", ""},
+        // A NUL byte ends the input: what follows it is never read.
+        {std::string("GLOBALS { }\0 }", 14), ""},
+        {"GLOBALS{}INPUTFILE\"a\"{}INPUTFILE\"b\"{GENERATES MEASUREMENT{}GENERATES MEASUREMENT{}}",
+         "INPUTFILE=a INPUTFILE=b[MEASUREMENT MEASUREMENT]"},
+        {"GLOBALS{}" + m + "MATCH{} COLUMNS{} GRANULARITY 24H GRANULARITY EVENT } }",
+         "INPUTFILE=f[MEASUREMENT[MATCH COLUMNS GRANULARITY/H24 GRANULARITY/EVENT]]"},
+        {"GLOBALS{}" + m + "MATCH { AND NEEDS \"a\" VOID NEEDS } } }",
+         "INPUTFILE=f[MEASUREMENT[MATCH[NEEDS[POINTER=a] VOID NEEDS]]]"},
+        // A single leading arrow changes nothing.
+        {"GLOBALS{}" + m + "MATCH { NEEDS -> \"a\" -> \"b\" } } }",
+         "INPUTFILE=f[MEASUREMENT[MATCH[NEEDS[POINTER=a POINTER=b]]]]"},
+        {"GLOBALS{}" + m +
+             "COLUMNS { ATTRIBUTE ( ) \"E\" BOOLATTRIBUTE ( \"a\", \"\" ) \"B\" "
+             "REGEXPATTRIBUTE ( \"a\", \"^(x)\" ) \"R\" "
+             "CONVERTATTRIBUTE MS_TO_UTC ( \"a\" ) \"U\" CONVERTATTRIBUTE MS_TO_LOCAL ( ) \"L\" "
+             "CONVERTATTRIBUTE STRING_TO_LOCAL ( \"a\", \"hh\" ) \"S\" } } }",
+         "INPUTFILE=f[MEASUREMENT[COLUMNS[ATTRIBUTE=E ATTRIBUTE_BOOL=B[POINTER=a] "
+         "ATTRIBUTE_REGEXP=R,^(x)[POINTER=a] ATTRIBUTE_CONVERT/MS_TO_UTC=U[POINTER=a] "
+         "ATTRIBUTE_CONVERT/MS_TO_LOCAL=L ATTRIBUTE_CONVERT/STRING_TO_LOCAL=S,hh[POINTER=a]]]]"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.text);
+        ASSERT_EQ(load(row.text), 0);
+        EXPECT_EQ(tree(), row.tree);
+    }
+}
+
+TEST_F(Loader, GlobalSettingsAndLiteralText)
+{
+    ASSERT_EQ(load("GLOBALS { VERSION \"a\" VERSION \"b\" HEADER_SIZE_MAX -5 "
+                   "COLUMN_SEPARATOR \";\" TIME_FORMAT \"yyyy\n hh\" }\n"
+                   "INPUTFILE \"\xc3\xa4\\d\" { }"),
+              0);
+    EXPECT_EQ(GL_param.file_tag, QStringLiteral("b")) << "a later statement wins";
+    EXPECT_EQ(GL_param.max_header_size, -5);
+    EXPECT_EQ(GL_param.column_separator, QStringLiteral(";"));
+    EXPECT_EQ(GL_param.time_format, QStringLiteral("yyyy\n hh"));
+    // Bytes are taken one by one as Latin-1, backslashes as they stand.
+    EXPECT_EQ(GL_param.record_descriptions->name, QString::fromUtf8("\u00c3\u00a4\\d"));
+}
+
+TEST_F(Loader, RefusedFilesReportTheLineOfTheOffendingToken)
+{
+    const std::string g = "GLOBALS { }\n";
+    const std::string m = g + "INPUTFILE \"f\" {\nGENERATES MEASUREMENT {\n";
+    struct Row {
+        std::string text;
+        int line;
+    } rows[] = {
+        {"", 1},
+        {"# nothing but a comment\n\n", 3},
+        {g + "INPUTFILE \"f\" {\n" + std::string(7, '\n') + "GENERATES MEASUREMENT { }\n", 11},
+        {g + "GLOBALS { }", 2},
+        {g + "INPUTFILE \"f\" {\nMEASUREMENT { } }", 3},
+        {"GLOBALS {\nHEADER_SIZE_MAX \"30\" }", 2},
+        {"GLOBALS {\nHEADER_SIZE_MAX\n2147483648 }", 3},
+        {g + "INPUTFILE 5 { }", 2},
+        {g + "INPUTFILE \"f\" { oops }", 2},
+        {m + "MATCH { NEEDS -> -> \"a\" } } }", 4},
+        {m + "MATCH { NEEDS \"a\" -> } } }", 4},
+        {m + "MATCH { NEEDS \"a\" \"b\" } } }", 4},
+        {m + "MATCH {\nAND VOID } } }", 5},
+        {m + "COLUMNS { CONVERTATTRIBUTE MS_TO_UTC ( \"a\", \"b\" ) \"c\" } } }", 4},
+        {m + "COLUMNS {\nCONVERTATTRIBUTE STRING_TO_LOCAL ( \"a\" ) \"c\" } } }", 5},
+        {m + "COLUMNS { ATTRIBUTE ( \"a\" ) } } }", 4},
+        {m + "COLUMNS { UTC_FILESTAMP \"t } } }", 4},
+        {g + "}", 2},
+        {"GLOBALS { VERSION\n\"a\nb\"\n5 }", 3},
+        {std::string("GLOBALS {\0}", 11), 1},
+        {"GLOBALS {\f}", 1},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(load(row.text), 6);
+        EXPECT_EQ(log,
+                  std::vector<std::string>{"syntax error in line " + std::to_string(row.line)});
+    }
+}
+
+TEST_F(Loader, WorkDoneBeforeASyntaxErrorStays)
+{
+    EXPECT_EQ(load("GLOBALS { VERSION \"kept\" FILE_MASK 7 }"), 6);
+    EXPECT_EQ(GL_param.file_tag, QStringLiteral("kept"));
+    EXPECT_EQ(GL_param.file_mask, DEFAULT_FILE_MASK);
+    EXPECT_EQ(GL_param.record_descriptions, nullptr);
+}
+
+// read_configuration_file on real paths: its own lines and results.
+class LoaderFile : public Loader
+{
+protected:
+    void SetUp() override
+    {
+        Loader::SetUp();
+        std::string pattern = QDir::tempPath().toStdString() + "/corvane-loader-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override
+    {
+        unlink((dir + "/c.conf").c_str());
+        rmdir(dir.c_str());
+        Loader::TearDown();
+    }
+    int read(const std::string &path, const char *content = nullptr)
+    {
+        if (content != nullptr) {
+            FILE *file = fopen(path.c_str(), "wb");
+            fputs(content, file);
+            fclose(file);
+        }
+        GL_param.configuration_file = QString::fromStdString(path);
+        int rc = 0;
+        log = logged_by([&] { rc = GL_param.read_configuration_file(); });
+        return rc;
+    }
+    std::string dir;
+};
+
+TEST_F(LoaderFile, UnopenableFileGivesStatusTwo)
+{
+    EXPECT_EQ(read(dir + "/missing.conf"), 2);
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "ERROR: could not open configuration file \"" + dir + "/missing.conf\"",
+                       "ERROR: system strerror() No such file or directory"}));
+    EXPECT_EQ(read(dir), 2);
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"ERROR: could not open configuration file \"" + dir + "\"",
+                                        "ERROR: system strerror() Is a directory"}));
+}
+
+TEST_F(LoaderFile, SyntaxErrorGivesStatusSix)
+{
+    EXPECT_EQ(read(dir + "/c.conf", "GLOBALS {\n}\nVOID\n"), 6);
+    EXPECT_EQ(log, (std::vector<std::string>{"syntax error in line 3",
+                                             "ERROR: during global_parse() - file was: \"" + dir +
+                                                 "/c.conf\""}));
+}
+
+TEST_F(LoaderFile, TracesAtDebugFiveInOrder)
+{
+    GL_param.debug_level = 5;
+    EXPECT_EQ(read(dir + "/c.conf", "GLOBALS { }\n"), 0);
+    ASSERT_GT(log.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 5),
+              (std::vector<std::string>{
+                  "CALLED: GL_PARAM::read_configuration()", "parsing file \"" + dir + "/c.conf\"",
+                  "DEBUG: start parsing", "DEBUG: end parsing", "CALLED: GL_PARAM::debug()"}));
+    EXPECT_EQ(log.back(), "FINISH: parse_global()");
+    EXPECT_NE(std::find(log.begin(), log.end(), "INFO: debug_level: 5"), log.end())
+        << "the parameter listing follows a successful load above level 0";
+
+    GL_param.debug_level = 0;
+    EXPECT_EQ(read(dir + "/c.conf"), 0);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(LoaderFile, ReadErrorInsideTheScannerEndsWithStatusTwo)
+{
+    GL_param.configuration_file = QString::fromStdString(dir);
+    EXPECT_EXIT(
+        {
+            FILE *stream = fopen(dir.c_str(), "rb");
+            parse_configuration_stream(stream);
+        },
+        ::testing::ExitedWithCode(2),
+        "ERROR: reading configuration file \".*\" failed: input in flex scanner failed \\(Is a "
+        "directory\\)\n");
+}
+
+} // namespace

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# install_test.sh - installs corvane into a temporary DESTDIR and runs the installed
+# program on the bundled example and on the installed sample configuration.
+#
+# Usage: install_test.sh <build dir> <source dir> <configuration installed as corvane.conf>
+set -uo pipefail
+
+build=$(readlink -f "$1")
+source=$(readlink -f "$2")
+sample_config=$(readlink -f "$3")
+work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+failed=0
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
+
+root=$work/root
+prefix=/opt/corvane
+if ! DESTDIR=$root cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
+    cat "$work/install.log"
+    echo "FAIL: cmake --install"
+    exit 1
+fi
+
+for path in bin/corvane config/corvane.conf share/man/man1/corvane.1 \
+    share/man/man5/corvane.conf.5 share/doc/corvane/production.md \
+    share/doc/corvane/systemd/corvane.service share/doc/corvane/systemd/corvane.timer \
+    share/doc/corvane/cron/corvane share/doc/corvane/examples/README.md; do
+    [ -f "$root$prefix/$path" ] || fail "$prefix/$path not installed"
+done
+[ -x "$root$prefix/bin/corvane" ] || fail "$prefix/bin/corvane is not executable"
+for dir in input output; do
+    [ -d "$root$prefix/$dir" ] || fail "directory $prefix/$dir not created"
+done
+for link in bin/corvane share/man/man1/corvane.1 share/man/man5/corvane.conf.5; do
+    target=$(readlink "$root/usr/local/$link") || { fail "/usr/local/$link is not a link"; continue; }
+    [ "$target" = "$prefix/$link" ] || fail "/usr/local/$link points to $target, not $prefix/$link"
+done
+
+installed=$root$prefix/bin/corvane
+"$installed" -v | grep -q "^    corvane - fast flexible data converter$" ||
+    fail "the installed binary does not print its version banner"
+
+# run <name> <binary> <config> <input files...>: converts copies of the input files into
+# $work/<name>/output and leaves the exit status in $work/<name>/status.
+run() {
+    local name=$1 binary=$2 config=$3
+    shift 3
+    mkdir -p "$work/$name/input" "$work/$name/output"
+    cp "$@" "$work/$name/input/"
+    (cd "$work/$name" && TZ=UTC "$binary" -c "$config" -i input -o output 2>log)
+    echo $? >"$work/$name/status"
+}
+
+# The installed configuration converts the sample input beside its source (a copy) into
+# the expected output beside it.
+sample=$(dirname "$sample_config")
+cmp -s "$sample_config" "$root$prefix/config/corvane.conf" ||
+    fail "config/corvane.conf is not $sample_config"
+run sample "$installed" "$root$prefix/config/corvane.conf" "$sample"/input/*
+[ "$(cat "$work/sample/status")" = 0 ] || fail "sample run exited with $(cat "$work/sample/status")"
+if [ -d "$sample/expected" ]; then
+    diff -r "$sample/expected" "$work/sample/output" || fail "sample output differs from expected/"
+else
+    [ -n "$(ls -A "$work/sample/output")" ] || fail "sample run wrote no output file"
+fi
+[ -z "$(ls -A "$work/sample/input")" ] || fail "converted sample input files were not removed"
+
+# The bundled quick-start example: the installed binary must convert it completely, and
+# exactly as the binary of the build tree does.
+example=$source/example
+run example-installed "$installed" "$example/corvane.conf" "$example"/input/*
+run example-built "$build/corvane" "$example/corvane.conf" "$example"/input/*
+[ "$(cat "$work/example-installed/status")" = 0 ] ||
+    fail "example run exited with $(cat "$work/example-installed/status")"
+[ -n "$(ls -A "$work/example-installed/output")" ] || fail "example run wrote no output file"
+diff -r "$work/example-built/output" "$work/example-installed/output" ||
+    fail "the installed binary converts the example differently from the built one"
+
+# Installing again keeps a configuration that the site has changed.
+echo "# changed by the site" >>"$root$prefix/config/corvane.conf"
+DESTDIR=$root cmake --install "$build" --prefix "$prefix" >/dev/null 2>&1 || fail "second install"
+grep -q "^# changed by the site$" "$root$prefix/config/corvane.conf" ||
+    fail "a second install replaced the site's configuration"
+
+# With /usr/local as the prefix there is nothing to link: the program must stay a file.
+DESTDIR=$work/local cmake --install "$build" --prefix /usr/local >/dev/null 2>&1 ||
+    fail "install with prefix /usr/local"
+if [ -L "$work/local/usr/local/bin/corvane" ] || [ ! -f "$work/local/usr/local/bin/corvane" ]; then
+    fail "with prefix /usr/local, bin/corvane is not a plain file"
+fi
+
+[ $failed = 0 ] && echo "install test passed"
+exit $failed
