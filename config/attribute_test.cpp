@@ -39,7 +39,7 @@ protected:
     ATTRIBUTE *column(int type, const char *name, const char *result)
     {
         ATTRIBUTE *made = node(type, {node(tok::POINTER, {}, "a")}, name, 0, "arg");
-        made->result = QString::fromLatin1(result);
+        made->result = result;
         made->pointer_count = 1;
         return made;
     }
@@ -72,7 +72,7 @@ TEST_F(Tree, ClearResultEmptiesEveryColumnListAlongTheChain)
     ATTRIBUTE *b = column(tok::ATTRIBUTE_BOOL, "B", "2");
     ATTRIBUTE *c = column(tok::ATTRIBUTE_ARG, "C", "3");
     ATTRIBUTE *other = node(tok::NEEDS);
-    other->result = QStringLiteral("not a column");
+    other->result = "not a column";
     ATTRIBUTE *columns = node(tok::COLUMNS, {a, b});
     chain({columns, node(tok::MATCH, {other}), node(tok::MEASUREMENT, {node(tok::COLUMNS, {c})})});
 
