@@ -31,7 +31,7 @@ void ATTRIBUTE::clear_result(ATTRIBUTE *node)
     for (; node != nullptr; node = node->next) {
         if (node->type == tok::COLUMNS) {
             for (ATTRIBUTE *column = node->child; column != nullptr; column = column->next)
-                column->result = CONST_NOT_AVAILABLE.toUtf8();
+                column->result.clear(); // CONST_NOT_AVAILABLE, the empty text
         }
         clear_result(node->child);
     }

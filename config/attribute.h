@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "config/tokens.h"
+#include "runtime/byte_string.h"
 
 class QFile;
 class QRegExp;
@@ -39,7 +40,7 @@ public:
     OUTPUT_STREAM *stream;
     QRegExp *regexp;
     QString file_name;
-    QByteArray result; // UTF-8, as it is written to the output file
+    BYTE_STRING result; // UTF-8, as it is written to the output file
     int pointer_count;
     bool matched;
 };

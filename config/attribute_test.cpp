@@ -83,7 +83,7 @@ TEST_F(Tree, ClearResultEmptiesEveryColumnListAlongTheChain)
         EXPECT_EQ(col->argument, QStringLiteral("arg"));
         EXPECT_EQ(col->pointer_count, 1);
     }
-    EXPECT_EQ(other->result, QStringLiteral("not a column"));
+    EXPECT_EQ(other->result.view(), "not a column");
 
     // Every invocation leaves its trace, the recursive ones and the absent lists too:
     // COLUMNS, its column, the column's path node and that node's absent child.

@@ -1,6 +1,11 @@
 // handler_plan.h - what XMLInputHandler prepares once per input file: the measurements
 // of the chosen description with their columns, conditions and element paths, so that
 // no element of the document searches the record description tree again.
+//
+// Every element name that occurs in a path gets a number; the open elements carry the
+// number of their name, and each measurement lists, per number, the columns and
+// conditions whose path ends with that name. An element end therefore only looks at
+// what can match it, in the order of the description.
 
 #ifndef CORVANE_HANDLER_PLAN_H
 #define CORVANE_HANDLER_PLAN_H
@@ -8,21 +13,52 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "convert/xml_handler.h"
 
 class ATTRIBUTE;
-class QRegExp;
 
-// An element path, its names encoded as the reader delivers element names.
+// Numbers for the element names used in paths; 0 stands for every other name. A
+// description names a handful of elements, mostly of different lengths, so the names
+// are kept by length: a lookup compares at most a few names of the right length.
+class NAME_TABLE
+{
+public:
+    int id(XML_TEXT name) const
+    {
+        const size_t bucket = name.size < LONG ? static_cast<size_t>(name.size) : LONG;
+        for (const ENTRY &entry : by_length[bucket]) {
+            if (entry.name.size() == static_cast<size_t>(name.size) &&
+                same_bytes(entry.name.data(), name.data, name.size))
+                return entry.id;
+        }
+        return 0;
+    }
+    int add(const std::string &name);
+    int count() const { return next_id; }
+
+private:
+    static constexpr int LONG = 64;
+    struct ENTRY {
+        std::string name;
+        int id;
+    };
+    std::vector<ENTRY> by_length[LONG + 1];
+    int next_id = 1;
+};
+
+// An element path as the numbers of its names.
 struct ELEMENT_PATH {
     int count = 0;        // how many of the innermost open elements it names
     bool complete = true; // false: the path list is shorter than count, so it never matches
-    std::vector<std::string> names;
+    std::vector<int> ids;
 
-    void prepare(ATTRIBUTE *first, int pointer_count);
-    bool matches(const std::vector<std::string> &hierarchy) const;
+    void prepare(ATTRIBUTE *first, int pointer_count, NAME_TABLE &table);
+    int last_id() const { return ids.empty() ? 0 : ids.back(); }
+    bool matches(const ELEMENT_STACK &open) const;
 };
 
 // What stops a column's capture before its path is even looked at.
@@ -42,27 +78,49 @@ struct MEASUREMENT_PLAN {
     std::vector<COLUMN_PLAN> column_plans;
     std::vector<ATTRIBUTE *> conditions; // the children of MATCH
     std::vector<ELEMENT_PATH> condition_paths;
-    bool work_at_start = false; // has columns that look at element starts
+
+    // Per name number: the columns captured at the end (or, for attribute columns, the
+    // start) of such an element, and the conditions that may be fulfilled there.
+    std::vector<std::vector<int>> end_columns;
+    std::vector<std::vector<int>> start_columns;
+    std::vector<std::vector<int>> end_conditions;
+    std::vector<int> any_end_conditions; // conditions that match at every element end
+    // Columns that must be looked at on every element start or end whatever its name,
+    // because they report a fault there; then all columns are gone through in order.
+    bool visit_all_at_end = false;
+    bool visit_all_at_start = false;
+    bool void_first = false;
+
+    // The values of a record in column order (the file stamp included); empty when a
+    // column of another kind needs the slow way with its error line.
+    std::vector<const BYTE_STRING *> record_values;
+
+    // The last record line written, up to its line end, with the version of each value
+    // and where its column ends in the line. Most columns of a record repeat the one
+    // before (the measured object, its time), so a new line is mostly this copy.
+    BYTE_STRING last_line;
+    std::vector<uint64_t> last_versions;
+    std::vector<int> last_ends;
 };
 
 struct XMLInputHandler::PLAN {
+    NAME_TABLE names;
     std::vector<MEASUREMENT_PLAN> measurements; // the description's children, in order
     std::deque<MEASUREMENT_PLAN> others;        // nodes asked about that are not among them
-    std::string file_stamp;       // the file time in the time format, UTF-8
-    std::string column_separator; // UTF-8
-    std::string record_separator; // UTF-8
+    BYTE_STRING file_stamp;                     // the file time in the time format, UTF-8
+    BYTE_STRING column_separator;               // UTF-8
+    BYTE_STRING record_separator;               // UTF-8
+
+    // Which element names can cause anything at their start (with attributes) or end;
+    // at all others nothing is captured, no condition changes and no record is written.
+    std::vector<char> matters_at_start;
+    std::vector<char> matters_at_end;
+    bool every_start_matters = false;
+    bool every_end_matters = false;
 
     MEASUREMENT_PLAN &of(ATTRIBUTE *measurement);
 };
 
-void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement);
-
-// Copies bytes into a buffer that keeps its allocation from one value to the next.
-inline void assign_bytes(QByteArray &target, const char *data, int size)
-{
-    target.resize(size);
-    if (size > 0)
-        memcpy(target.data(), data, static_cast<size_t>(size));
-}
+void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TABLE &names);
 
 #endif

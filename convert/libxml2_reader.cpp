@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -45,10 +46,28 @@ struct READER_STATE {
     int block_size = 0;
     bool input_ended = false;
 
-    std::string text; // the run of character data not yet handed over
+    BYTE_STRING text; // the run of character data not yet handed over
     bool has_text = false;
     std::string qname; // a prefixed element name, put together
     std::vector<XML_ATTRIBUTE> attributes;
+
+    // libxml2 keeps every name once in its dictionary for the whole parse, so the length
+    // of a name can be remembered by its address instead of being counted every time.
+    struct NAME_LENGTH {
+        const xmlChar *name = nullptr;
+        int length = 0;
+    };
+    NAME_LENGTH name_lengths[512];
+
+    int length_of(const xmlChar *name)
+    {
+        NAME_LENGTH &slot = name_lengths[(reinterpret_cast<uintptr_t>(name) >> 3) & 511];
+        if (slot.name != name) {
+            slot.name = name;
+            slot.length = static_cast<int>(strlen(reinterpret_cast<const char *>(name)));
+        }
+        return slot.length;
+    }
 
     bool stopped = false; // the handler (or a limit here) stopped the parse
     bool failed = false;  // libxml2 reported a fatal error
@@ -77,8 +96,7 @@ bool hand_over_text(READER_STATE *state)
     if (!state->has_text)
         return true;
     state->has_text = false;
-    const bool go_on =
-        state->handler->characters({state->text.data(), static_cast<int>(state->text.size())});
+    const bool go_on = state->handler->characters(state->text);
     state->text.clear();
     if (!go_on)
         stop(state);
@@ -89,7 +107,7 @@ XML_TEXT element_name(READER_STATE *state, const xmlChar *local_name, const xmlC
 {
     const char *local = reinterpret_cast<const char *>(local_name);
     if (prefix == nullptr)
-        return {local, static_cast<int>(strlen(local))};
+        return {local, state->length_of(local_name)};
     state->qname.assign(reinterpret_cast<const char *>(prefix));
     state->qname.push_back(':');
     state->qname.append(local);
@@ -113,8 +131,8 @@ void on_end_document(void *context)
 }
 
 void on_start_element(void *context, const xmlChar *local_name, const xmlChar *prefix,
-                      const xmlChar *, int, const xmlChar **, int nb_attributes,
-                      int nb_defaulted, const xmlChar **attributes)
+                      const xmlChar *, int, const xmlChar **, int nb_attributes, int nb_defaulted,
+                      const xmlChar **attributes)
 {
     READER_STATE *state = state_of(context);
     if (state->stopped || !hand_over_text(state))
@@ -127,7 +145,7 @@ void on_start_element(void *context, const xmlChar *local_name, const xmlChar *p
         const xmlChar **a = attributes + 5 * i;
         const char *name = reinterpret_cast<const char *>(a[0]);
         state->attributes[static_cast<size_t>(i)] = {
-            {name, static_cast<int>(strlen(name))},
+            {name, state->length_of(a[0])},
             {reinterpret_cast<const char *>(a[3]), static_cast<int>(a[4] - a[3])}};
     }
     if (!state->handler->startElement(element_name(state, local_name, prefix),
@@ -150,12 +168,12 @@ void on_characters(void *context, const xmlChar *text, int length)
     READER_STATE *state = state_of(context);
     if (state->stopped)
         return;
-    if (state->text.size() + static_cast<size_t>(length) > MAX_TEXT_BYTES) {
+    if (static_cast<size_t>(state->text.size()) + static_cast<size_t>(length) > MAX_TEXT_BYTES) {
         elog.log(QStringLiteral("ERROR: element text longer than %1 bytes\n").arg(MAX_TEXT_BYTES));
         stop(state);
         return;
     }
-    state->text.append(reinterpret_cast<const char *>(text), static_cast<size_t>(length));
+    state->text.append(reinterpret_cast<const char *>(text), length);
     state->has_text = true;
 }
 
@@ -193,8 +211,8 @@ xmlEntityPtr on_get_entity(void *context, const xmlChar *name)
         return entity;
     // Nothing outside the document is ever read: a reference to an external entity is
     // treated like one to an undeclared entity, and both stop the parse.
-    if (!state->stopped && !state->handler->skippedEntity(QString::fromUtf8(
-                               reinterpret_cast<const char *>(name))))
+    if (!state->stopped &&
+        !state->handler->skippedEntity(QString::fromUtf8(reinterpret_cast<const char *>(name))))
         stop(state);
     return nullptr;
 }
@@ -235,10 +253,7 @@ int read_input(void *context, char *buffer, int length)
     return count;
 }
 
-int close_input(void *)
-{
-    return 0;
-}
+int close_input(void *) { return 0; }
 
 // Anything the document points to outside itself (an external DTD or parameter entity)
 // reads as empty: nothing but the input file itself ever reaches the parser.
@@ -289,8 +304,8 @@ bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
     state.input = input;
     state.block.resize(READ_BLOCK);
 
-    xmlParserCtxtPtr context = xmlCreateIOParserCtxt(&sax, nullptr, read_input, close_input,
-                                                     &state, XML_CHAR_ENCODING_NONE);
+    xmlParserCtxtPtr context = xmlCreateIOParserCtxt(&sax, nullptr, read_input, close_input, &state,
+                                                     XML_CHAR_ENCODING_NONE);
     if (context == nullptr) {
         handler->fatalError(0, 0, QStringLiteral("XML parser could not be set up"));
         return false;

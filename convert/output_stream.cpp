@@ -11,13 +11,24 @@
 
 OUTPUT_STREAM::OUTPUT_STREAM(QFile *output_file) : file(output_file)
 {
-    buffer.reserve(BLOCK_SIZE + 4096);
+    grow(BLOCK_SIZE + 64 * 1024);
 }
 
 OUTPUT_STREAM &OUTPUT_STREAM::operator<<(const QString &text)
 {
-    buffer.append(text.toLocal8Bit());
+    const QByteArray bytes = text.toLocal8Bit();
+    append(bytes.constData(), bytes.size());
     return *this;
+}
+
+void OUTPUT_STREAM::grow(qsizetype more)
+{
+    const qsizetype room = qMax(2 * buffer.room, buffer.used + more);
+    std::unique_ptr<char[]> bytes(new char[static_cast<size_t>(room)]);
+    if (buffer.used > 0)
+        memcpy(bytes.get(), buffer.bytes.get(), static_cast<size_t>(buffer.used));
+    buffer.bytes = std::move(bytes);
+    buffer.room = room;
 }
 
 void OUTPUT_STREAM::end_line(const QString &separator)

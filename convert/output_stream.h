@@ -3,8 +3,13 @@
 #ifndef CORVANE_OUTPUT_STREAM_H
 #define CORVANE_OUTPUT_STREAM_H
 
+#include <cstring>
+#include <memory>
+
 #include <QByteArray>
 #include <QString>
+
+#include "runtime/byte_string.h"
 
 class QFile;
 
@@ -18,9 +23,43 @@ public:
     explicit OUTPUT_STREAM(QFile *file);
 
     OUTPUT_STREAM &operator<<(const QString &text);
-    void append(const char *data, qsizetype size) { buffer.append(data, size); }
+    void append(char c)
+    {
+        if (buffer.size() + 1 > buffer.capacity())
+            grow(1);
+        buffer.data()[buffer.used++] = c;
+    }
+    void append(const char *data, qsizetype size)
+    {
+        // Called for every value of every record: kept to a copy into spare room.
+        if (buffer.size() + size > buffer.capacity())
+            grow(size);
+        copy_bytes(buffer.data() + buffer.size(), data, static_cast<int>(size));
+        buffer.used += size;
+    }
     // Ends a line; writes the buffer out once it has grown past the block size.
     void end_line(const QString &separator);
+    // One record: the values joined by the separator, then the line end.
+    void append_record(const BYTE_STRING *const *values, int count, const BYTE_STRING &separator,
+                       const BYTE_STRING &line_end)
+    {
+        qsizetype total = line_end.size() + qsizetype(count - 1) * separator.size();
+        for (int i = 0; i < count; ++i)
+            total += values[i]->size();
+        if (buffer.size() + total > buffer.capacity())
+            grow(total);
+        char *to = buffer.data() + buffer.size();
+        for (int i = 0; i < count; ++i) {
+            if (i > 0) {
+                copy_bytes(to, separator.data(), separator.size());
+                to += separator.size();
+            }
+            copy_bytes(to, values[i]->data(), values[i]->size());
+            to += values[i]->size();
+        }
+        copy_bytes(to, line_end.data(), line_end.size());
+        buffer.used += total;
+    }
     // A line has been appended in full: the buffer may go out now.
     void line_done()
     {
@@ -35,8 +74,22 @@ public:
 private:
     static constexpr int BLOCK_SIZE = 256 * 1024;
 
+    // A plain byte buffer: QByteArray's own append costs more than the copy itself.
+    struct BUFFER {
+        std::unique_ptr<char[]> bytes;
+        qsizetype used = 0;
+        qsizetype room = 0;
+        char *data() { return bytes.get(); }
+        const char *constData() const { return bytes.get(); }
+        qsizetype size() const { return used; }
+        qsizetype capacity() const { return room; }
+        bool isEmpty() const { return used == 0; }
+        void clear() { used = 0; }
+    };
+    void grow(qsizetype more);
+
     QFile *file;
-    QByteArray buffer;
+    BUFFER buffer;
     qint64 committed = 0; // bytes of whole lines in the file so far
     QString error;
 };

@@ -54,10 +54,24 @@ QString file_stamp()
     return QDateTime(time.date(), time.time(), Qt::UTC).toString(GL_param.time_format);
 }
 
-bool same_bytes(const QByteArray &text, const std::string &other)
+bool is_blank_to_normalise(char c) { return c == '\t' || c == '\n' || c == '\r'; }
+
+// Attribute values as a conforming reader delivers them: a line end (CR LF, CR or LF)
+// and a TAB each become one space. Not every reader does this, and a value captured with
+// a line end in it would split its record line. Character references cannot be told
+// apart from the characters themselves here; they are treated alike.
+void take_attribute_value(BYTE_STRING &result, XML_TEXT value)
 {
-    return static_cast<size_t>(text.size()) == other.size() &&
-           memcmp(text.constData(), other.data(), other.size()) == 0;
+    int k = 0;
+    while (k < value.size && !is_blank_to_normalise(value.data[k]))
+        ++k;
+    result.assign(value.data, k);
+    for (; k < value.size; ++k) {
+        const char c = value.data[k];
+        if (c == '\r' && k + 1 < value.size && value.data[k + 1] == '\n')
+            continue;
+        result.append(is_blank_to_normalise(c) ? ' ' : c);
+    }
 }
 
 // The path test shared by both captures. False stops the parse.
@@ -78,23 +92,35 @@ bool path_usable(const COLUMN_PLAN &column)
 
 } // namespace
 
-void XMLInputHandler::prepare()
+void XMLInputHandler::prepare_output()
 {
-    delete plan;
-    plan = new PLAN;
-    ATTRIBUTE *description = GL_param.current_description;
-    for (ATTRIBUTE *m = description != nullptr ? description->child : nullptr; m != nullptr;
-         m = m->next) {
-        plan->measurements.emplace_back();
-        prepare_measurement(&plan->measurements.back(), m);
+    plan->file_stamp = file_stamp().toUtf8().constData();
+    plan->column_separator = GL_param.column_separator.toUtf8().constData();
+    plan->record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8().constData();
+    for (MEASUREMENT_PLAN &m : plan->measurements) {
+        m.record_values.clear();
+        for (const COLUMN_PLAN &column : m.column_plans) {
+            switch (column.node->type) {
+            case tok::ATTRIBUTE:
+            case tok::ATTRIBUTE_BOOL:
+            case tok::ATTRIBUTE_CONVERT:
+            case tok::ATTRIBUTE_REGEXP:
+            case tok::ATTRIBUTE_ARG:
+                m.record_values.push_back(&column.node->result);
+                break;
+            case tok::UTC_FILESTAMP:
+                m.record_values.push_back(&plan->file_stamp);
+                break;
+            default:
+                m.record_values.clear();
+                goto next_measurement;
+            }
+        }
+    next_measurement:;
     }
-    plan->file_stamp = file_stamp().toStdString();
-    plan->column_separator = GL_param.column_separator.toStdString();
-    plan->record_separator = DEFAULT_RECORD_SEPARATOR.toStdString();
 }
 
-bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts,
-                                        int count)
+bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts, int count)
 {
     if (!path_usable(column))
         return false;
@@ -104,8 +130,8 @@ bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE
     for (int i = 0; i < count; ++i) {
         const XML_TEXT &name = atts[i].local_name;
         if (static_cast<size_t>(name.size) == column.argument.size() &&
-            memcmp(name.data, column.argument.data(), column.argument.size()) == 0)
-            assign_bytes(column.node->result, atts[i].value.data, atts[i].value.size);
+            same_bytes(name.data, column.argument.data(), name.size))
+            take_attribute_value(column.node->result, atts[i].value);
     }
     return true;
 }
@@ -133,34 +159,38 @@ bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
 
     switch (node->type) {
     case tok::ATTRIBUTE:
-        assign_bytes(node->result, current_text.constData(), current_text.size());
+        node->result = current_text;
         break;
     case tok::ATTRIBUTE_BOOL:
-        assign_bytes(node->result, same_bytes(current_text, column.argument) ? "1" : "0", 1);
+        node->result = current_text == column.argument ? "1" : "0";
         break;
     case tok::ATTRIBUTE_CONVERT:
         switch (node->sub_type) {
         case tok::MS_TO_UTC:
         case tok::MS_TO_LOCAL:
         case tok::STRING_TO_LOCAL:
-        case tok::STRING_TO_UTC:
-            node->result = converted_time(node, QString::fromUtf8(current_text)).toUtf8();
-            break;
+        case tok::STRING_TO_UTC: {
+            const QByteArray value =
+                converted_time(node, QString::fromUtf8(current_text.data(), current_text.size()))
+                    .toUtf8();
+            node->result.assign(value.constData(), static_cast<int>(value.size()));
+        } break;
         default:
             elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
         }
         break;
     case tok::ATTRIBUTE_REGEXP: {
-        const QString text = QString::fromUtf8(current_text);
+        const QString text = QString::fromUtf8(current_text.data(), current_text.size());
         const int found = node->regexp->indexIn(text, 0);
         if (found >= 0) {
-            node->result = node->regexp->cap(1).toUtf8();
+            const QByteArray value = node->regexp->cap(1).toUtf8();
+            node->result.assign(value.constData(), static_cast<int>(value.size()));
         } else {
-            elog.log(QStringLiteral("ERROR: regular expression for operator REGEXPATTRIBUTE( "
-                                    "pointer, \"%1\" ) \"%2\" needs EXACTLY ONE subexpression _ "
-                                    "found %3 for %4\n")
-                         .arg(node->argument, node->name, QString::number(found),
-                              one_log_line(text)));
+            elog.log(
+                QStringLiteral("ERROR: regular expression for operator REGEXPATTRIBUTE( "
+                               "pointer, \"%1\" ) \"%2\" needs EXACTLY ONE subexpression _ "
+                               "found %3 for %4\n")
+                    .arg(node->argument, node->name, QString::number(found), one_log_line(text)));
         }
         break;
     }
@@ -177,7 +207,8 @@ int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)
 
 int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
 {
-    elog.debug(3, "CALLED: XMLInputHandler::write_output_files()\n");
+    if (GL_param.debug_level >= 3)
+        elog.log("CALLED: XMLInputHandler::write_output_files()\n");
     if (m.node->type != tok::MEASUREMENT) {
         elog.log("ERROR: MEASUREMENT expected\n");
         return 1;
@@ -191,28 +222,13 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
         return 1;
     }
     OUTPUT_STREAM &stream = *m.node->stream;
-    for (const COLUMN_PLAN &column : m.column_plans) {
-        const ATTRIBUTE *node = column.node;
-        switch (node->type) {
-        case tok::ATTRIBUTE:
-        case tok::ATTRIBUTE_BOOL:
-        case tok::ATTRIBUTE_CONVERT:
-        case tok::ATTRIBUTE_REGEXP:
-        case tok::ATTRIBUTE_ARG:
-            stream.append(node->result.constData(), node->result.size());
-            break;
-        case tok::UTC_FILESTAMP:
-            stream.append(plan->file_stamp.data(), static_cast<qsizetype>(plan->file_stamp.size()));
-            break;
-        default:
-            elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
-        }
-        if (node->next != nullptr)
-            stream.append(plan->column_separator.data(),
-                          static_cast<qsizetype>(plan->column_separator.size()));
+    if (!m.record_values.empty()) {
+        compose_line(m);
+        stream.append(m.last_line.data(), m.last_line.size());
+        stream.append(plan->record_separator.data(), plan->record_separator.size());
+    } else {
+        write_columns_one_by_one(m);
     }
-    stream.append(plan->record_separator.data(),
-                  static_cast<qsizetype>(plan->record_separator.size()));
     stream.line_done();
     clear_conditions(m);
     if (stream.failed()) {
@@ -221,4 +237,59 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
         return 1;
     }
     return 0;
+}
+
+// Brings the measurement's last line up to date: the columns from the first one whose
+// value has changed since are put together anew.
+void XMLInputHandler::compose_line(MEASUREMENT_PLAN &m)
+{
+    const int count = static_cast<int>(m.record_values.size());
+    if (m.last_versions.size() != static_cast<size_t>(count)) {
+        m.last_versions.assign(static_cast<size_t>(count), 0);
+        m.last_ends.assign(static_cast<size_t>(count), 0);
+        m.last_line.clear();
+        m.last_versions[0] = m.record_values[0]->version() + 1; // stale
+    }
+    int first = 0;
+    while (first < count && m.last_versions[static_cast<size_t>(first)] ==
+                                m.record_values[static_cast<size_t>(first)]->version())
+        ++first;
+    if (first == count)
+        return;
+    m.last_line.truncate(first == 0 ? 0 : m.last_ends[static_cast<size_t>(first - 1)]);
+    for (int i = first; i < count; ++i) {
+        const BYTE_STRING *value = m.record_values[static_cast<size_t>(i)];
+        if (i > 0)
+            m.last_line.append(plan->column_separator.data(), plan->column_separator.size());
+        m.last_line.append(value->data(), value->size());
+        m.last_versions[static_cast<size_t>(i)] = value->version();
+        m.last_ends[static_cast<size_t>(i)] = m.last_line.size();
+    }
+}
+
+// The way for a column list that holds a node of another kind: it is reported each
+// time and left empty.
+void XMLInputHandler::write_columns_one_by_one(MEASUREMENT_PLAN &m)
+{
+    OUTPUT_STREAM &stream = *m.node->stream;
+    for (const COLUMN_PLAN &column : m.column_plans) {
+        const ATTRIBUTE *node = column.node;
+        switch (node->type) {
+        case tok::ATTRIBUTE:
+        case tok::ATTRIBUTE_BOOL:
+        case tok::ATTRIBUTE_CONVERT:
+        case tok::ATTRIBUTE_REGEXP:
+        case tok::ATTRIBUTE_ARG:
+            stream.append(node->result.data(), node->result.size());
+            break;
+        case tok::UTC_FILESTAMP:
+            stream.append(plan->file_stamp.data(), plan->file_stamp.size());
+            break;
+        default:
+            elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
+        }
+        if (node->next != nullptr)
+            stream.append(plan->column_separator.data(), plan->column_separator.size());
+    }
+    stream.append(plan->record_separator.data(), plan->record_separator.size());
 }

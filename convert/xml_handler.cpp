@@ -12,40 +12,6 @@
 namespace
 {
 
-bool is_blank_to_normalise(char c)
-{
-    return c == '\t' || c == '\n' || c == '\r';
-}
-
-bool needs_normalising(const XML_ATTRIBUTE *atts, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        const XML_TEXT &value = atts[i].value;
-        for (int k = 0; k < value.size; ++k) {
-            if (is_blank_to_normalise(value.data[k]))
-                return true;
-        }
-    }
-    return false;
-}
-
-// Attribute values as a conforming reader delivers them: a line end (CR LF, CR or LF)
-// and a TAB each become one space. Not every reader does this, and a value captured with
-// a line end in it would split its record line. Character references cannot be told
-// apart from the characters themselves here; they are treated alike.
-std::string normalised_value(XML_TEXT value)
-{
-    std::string copy;
-    copy.reserve(static_cast<size_t>(value.size));
-    for (int k = 0; k < value.size; ++k) {
-        const char c = value.data[k];
-        if (c == '\r' && k + 1 < value.size && value.data[k + 1] == '\n')
-            continue;
-        copy.push_back(is_blank_to_normalise(c) ? ' ' : c);
-    }
-    return copy;
-}
-
 bool report_missing_parts(const MEASUREMENT_PLAN &m)
 {
     if (m.node->type != tok::MEASUREMENT) {
@@ -59,27 +25,86 @@ bool report_missing_parts(const MEASUREMENT_PLAN &m)
     return true;
 }
 
+const std::vector<int> &listed_for(const std::vector<std::vector<int>> &lists, int id)
+{
+    static const std::vector<int> none;
+    return static_cast<size_t>(id) < lists.size() ? lists[static_cast<size_t>(id)] : none;
+}
+
+// Files the indexes of a measurement's columns and conditions under the number of the
+// name their path ends with.
+void build_index(MEASUREMENT_PLAN *m, int name_count)
+{
+    const size_t size = static_cast<size_t>(name_count);
+    m->end_columns.assign(size, {});
+    m->start_columns.assign(size, {});
+    m->end_conditions.assign(size, {});
+    m->any_end_conditions.clear();
+    m->visit_all_at_end = false;
+    m->visit_all_at_start = false;
+    for (size_t i = 0; i < m->column_plans.size(); ++i) {
+        const COLUMN_PLAN &column = m->column_plans[i];
+        const int type = column.node->type;
+        const bool at_start = type == tok::ATTRIBUTE_ARG;
+        const bool at_end = type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
+                            type == tok::ATTRIBUTE_CONVERT || type == tok::ATTRIBUTE_REGEXP;
+        if (!column.node->is_column()) {
+            m->visit_all_at_end = m->visit_all_at_start = true;
+            continue;
+        }
+        if (!at_start && !at_end)
+            continue;
+        // A faulty path is reported at the first element start or end; a path of no
+        // names matches everywhere.
+        if (column.fault != PATH_FAULT::none || column.path.count <= 0) {
+            (at_start ? m->visit_all_at_start : m->visit_all_at_end) = true;
+            continue;
+        }
+        if (!column.path.complete)
+            continue;
+        auto &lists = at_start ? m->start_columns : m->end_columns;
+        lists[static_cast<size_t>(column.path.last_id())].push_back(static_cast<int>(i));
+    }
+    for (size_t i = 0; i < m->condition_paths.size(); ++i) {
+        const ELEMENT_PATH &path = m->condition_paths[i];
+        if (path.count <= 0)
+            m->any_end_conditions.push_back(static_cast<int>(i));
+        else if (path.complete)
+            m->end_conditions[static_cast<size_t>(path.last_id())].push_back(static_cast<int>(i));
+    }
+    m->void_first = !m->conditions.empty() && m->conditions.front()->type == tok::VOID;
+}
+
 } // namespace
 
-void ELEMENT_PATH::prepare(ATTRIBUTE *first, int pointer_count)
+int NAME_TABLE::add(const std::string &name)
+{
+    const int known = id({name.data(), static_cast<int>(name.size())});
+    if (known != 0)
+        return known;
+    const size_t bucket = name.size() < LONG ? name.size() : LONG;
+    by_length[bucket].push_back({name, next_id});
+    return next_id++;
+}
+
+void ELEMENT_PATH::prepare(ATTRIBUTE *first, int pointer_count, NAME_TABLE &table)
 {
     count = pointer_count;
     complete = true;
-    names.clear();
+    ids.clear();
     ATTRIBUTE *node = first;
     for (int i = 0; i < count; ++i, node = node->next) {
         if (node == nullptr) {
             complete = false;
             break;
         }
-        names.push_back(node->name.toStdString());
+        ids.push_back(table.add(node->name.toStdString()));
     }
 }
 
-bool ELEMENT_PATH::matches(const std::vector<std::string> &hierarchy) const
+bool ELEMENT_PATH::matches(const ELEMENT_STACK &open) const
 {
-    const int depth = static_cast<int>(hierarchy.size());
-    const int first = depth - count;
+    const int first = open.size() - count;
     if (first < 0)
         return false;
     if (count <= 0)
@@ -88,31 +113,27 @@ bool ELEMENT_PATH::matches(const std::vector<std::string> &hierarchy) const
         return false;
     // The innermost name differs most often, so it is compared first.
     for (int i = count - 1; i >= 0; --i) {
-        if (hierarchy[static_cast<size_t>(first + i)] != names[static_cast<size_t>(i)])
+        if (open.id(first + i) != ids[static_cast<size_t>(i)])
             return false;
     }
     return true;
 }
 
-void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement)
+void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TABLE &names)
 {
     plan->node = measurement;
     plan->columns = measurement->find(tok::COLUMNS);
     plan->match = measurement->find(tok::MATCH);
     plan->column_plans.clear();
-    plan->work_at_start = false;
     if (plan->columns != nullptr) {
-        for (ATTRIBUTE *column = plan->columns->child; column != nullptr;
-             column = column->next) {
+        for (ATTRIBUTE *column = plan->columns->child; column != nullptr; column = column->next) {
             COLUMN_PLAN c;
             c.node = column;
-            c.fault = column->child == nullptr                ? PATH_FAULT::missing
+            c.fault = column->child == nullptr              ? PATH_FAULT::missing
                       : column->child->type != tok::POINTER ? PATH_FAULT::not_pointer
                                                             : PATH_FAULT::none;
-            c.path.prepare(column->child, column->pointer_count);
+            c.path.prepare(column->child, column->pointer_count, names);
             c.argument = column->argument.toStdString();
-            if (column->type == tok::ATTRIBUTE_ARG || !column->is_column())
-                plan->work_at_start = true;
             plan->column_plans.push_back(std::move(c));
         }
     }
@@ -122,7 +143,7 @@ void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement)
         for (ATTRIBUTE *item = plan->match->child; item != nullptr; item = item->next) {
             plan->conditions.push_back(item);
             plan->condition_paths.emplace_back();
-            plan->condition_paths.back().prepare(item->child, item->pointer_count);
+            plan->condition_paths.back().prepare(item->child, item->pointer_count, names);
         }
     }
 }
@@ -138,40 +159,35 @@ MEASUREMENT_PLAN &XMLInputHandler::PLAN::of(ATTRIBUTE *measurement)
             return m;
     }
     others.emplace_back();
-    prepare_measurement(&others.back(), measurement);
+    prepare_measurement(&others.back(), measurement, names);
+    build_index(&others.back(), names.count());
     return others.back();
 }
 
 XMLInputHandler::XMLInputHandler() : plan(nullptr) {}
 
-XMLInputHandler::~XMLInputHandler()
-{
-    delete plan;
-}
+XMLInputHandler::~XMLInputHandler() { delete plan; }
 
 bool XMLInputHandler::startDocument()
 {
     hierarchy.clear();
-    current_text.resize(0);
+    current_text.clear();
     prepare();
     return true;
 }
 
-bool XMLInputHandler::endDocument()
-{
-    return true;
-}
+bool XMLInputHandler::endDocument() { return true; }
 
 bool XMLInputHandler::characters(XML_TEXT ch)
 {
     // A conforming reader hands on every line end as one LF; a CR can still arrive from a
     // character reference or from a reader that does not convert line ends. Either way a
     // CR must not end up inside a record line: CR LF and a lone CR both become LF.
-    if (memchr(ch.data, '\r', static_cast<size_t>(ch.size)) == nullptr) {
-        assign_bytes(current_text, ch.data, ch.size);
+    if (!holds_cr(ch.data, ch.size)) {
+        current_text.assign(ch.data, ch.size);
         return true;
     }
-    current_text.resize(0);
+    current_text.clear();
     for (int k = 0; k < ch.size; ++k) {
         if (ch.data[k] == '\r') {
             current_text.append('\n');
@@ -181,6 +197,14 @@ bool XMLInputHandler::characters(XML_TEXT ch)
             current_text.append(ch.data[k]);
         }
     }
+    return true;
+}
+
+bool XMLInputHandler::characters(BYTE_STRING &run)
+{
+    if (holds_cr(run.data(), run.size()))
+        return characters(XML_TEXT{run.data(), run.size()});
+    current_text.swap(run);
     return true;
 }
 
@@ -196,26 +220,15 @@ bool XMLInputHandler::startElement(XML_TEXT qName, const XML_ATTRIBUTE *atts, in
 {
     if (plan == nullptr)
         prepare();
-    if (static_cast<int>(hierarchy.size()) >= MAX_DEPTH) {
+    if (hierarchy.size() >= MAX_DEPTH) {
         elog.log(QStringLiteral("ERROR: elements nested deeper than %1 levels\n").arg(MAX_DEPTH));
         return false;
     }
-    hierarchy.emplace_back(qName.data, static_cast<size_t>(qName.size));
-    current_text.resize(0);
+    hierarchy.push(qName, plan->names.id(qName));
+    current_text.clear();
     if (count == 0)
         return true;
-    if (!needs_normalising(atts, count))
-        return capture_attributes(atts, count);
-
-    std::vector<std::string> values;
-    std::vector<XML_ATTRIBUTE> copy(atts, atts + count);
-    values.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        values.push_back(normalised_value(atts[i].value));
-        copy[static_cast<size_t>(i)].value = {values.back().data(),
-                                              static_cast<int>(values.back().size())};
-    }
-    return capture_attributes(copy.data(), count);
+    return capture_attributes(atts, count);
 }
 
 bool XMLInputHandler::endElement(XML_TEXT qName)
@@ -231,13 +244,13 @@ bool XMLInputHandler::endElement(XML_TEXT qName)
     }
     if (!end_of_element())
         return false;
-    const std::string &innermost = hierarchy.back();
+    const std::string_view innermost = hierarchy.innermost();
     if (innermost.size() != static_cast<size_t>(qName.size) ||
-        memcmp(innermost.data(), qName.data, innermost.size()) != 0) {
+        !same_bytes(innermost.data(), qName.data, qName.size)) {
         elog.log("ERROR: different endElement\n");
         return false;
     }
-    hierarchy.pop_back();
+    hierarchy.pop();
     return true;
 }
 
@@ -250,11 +263,19 @@ bool XMLInputHandler::fatalError(int line, int column, const QString &message)
     return false;
 }
 
-bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count) const
+bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count)
 {
-    ELEMENT_PATH prepared;
-    prepared.prepare(path, count);
-    return prepared.matches(hierarchy);
+    const int depth = hierarchy.size();
+    int level = depth - count;
+    if (level < 0)
+        return false;
+    if (count <= 0)
+        return true;
+    for (; level < depth; ++level, path = path->next) {
+        if (path == nullptr || hierarchy.name(level) != path->name.toStdString())
+            return false;
+    }
+    return true;
 }
 
 bool XMLInputHandler::should_write(ATTRIBUTE *measurement)
@@ -281,18 +302,24 @@ bool XMLInputHandler::conditions_met(MEASUREMENT_PLAN &m)
         elog.log("ERROR: VOID or NEEDS subelement expected\n");
         return false;
     }
-    if (m.conditions.front()->type == tok::VOID)
+    if (m.void_first)
         return true;
     // Conditions collect across element ends: each must have matched at some end since
-    // the last record of this measurement.
-    bool complete = true;
-    for (size_t i = 0; i < m.conditions.size(); ++i) {
-        ATTRIBUTE *item = m.conditions[i];
-        if (!item->matched && m.condition_paths[i].matches(hierarchy))
+    // the last record of this measurement. Only those whose path ends with the name of
+    // the ending element can match now.
+    const int id = hierarchy.empty() ? 0 : hierarchy.innermost_id();
+    for (int i : listed_for(m.end_conditions, id)) {
+        ATTRIBUTE *item = m.conditions[static_cast<size_t>(i)];
+        if (!item->matched && m.condition_paths[static_cast<size_t>(i)].matches(hierarchy))
             item->matched = true;
-        complete = complete && item->matched;
     }
-    return complete;
+    for (int i : m.any_end_conditions)
+        m.conditions[static_cast<size_t>(i)]->matched = true;
+    for (ATTRIBUTE *item : m.conditions) {
+        if (!item->matched)
+            return false;
+    }
+    return true;
 }
 
 void XMLInputHandler::clear_conditions(MEASUREMENT_PLAN &m)
@@ -313,12 +340,22 @@ void XMLInputHandler::clear_conditions(MEASUREMENT_PLAN &m)
 
 bool XMLInputHandler::end_of_element()
 {
+    const int id = hierarchy.innermost_id();
+    if (!plan->every_end_matters && !plan->matters_at_end[static_cast<size_t>(id)])
+        return true;
     for (MEASUREMENT_PLAN &m : plan->measurements) {
         if (!report_missing_parts(m))
             return false;
-        for (COLUMN_PLAN &column : m.column_plans) {
-            if (!capture_at_end(column))
-                return false;
+        if (m.visit_all_at_end) {
+            for (COLUMN_PLAN &column : m.column_plans) {
+                if (!capture_at_end(column))
+                    return false;
+            }
+        } else {
+            for (int i : listed_for(m.end_columns, id)) {
+                if (!capture_at_end(m.column_plans[static_cast<size_t>(i)]))
+                    return false;
+            }
         }
         if (conditions_met(m) && write_record(m) != 0) {
             elog.log("ERROR: problem during writing data\n");
@@ -330,11 +367,19 @@ bool XMLInputHandler::end_of_element()
 
 bool XMLInputHandler::capture_attributes(const XML_ATTRIBUTE *atts, int count)
 {
+    const int id = hierarchy.innermost_id();
+    if (!plan->every_start_matters && !plan->matters_at_start[static_cast<size_t>(id)])
+        return true;
     for (MEASUREMENT_PLAN &m : plan->measurements) {
         if (!report_missing_parts(m))
             return false;
-        if (!m.work_at_start)
+        if (!m.visit_all_at_start) {
+            for (int i : listed_for(m.start_columns, id)) {
+                if (!capture_attribute(m.column_plans[static_cast<size_t>(i)], atts, count))
+                    return false;
+            }
             continue;
+        }
         for (COLUMN_PLAN &column : m.column_plans) {
             if (column.node->type == tok::ATTRIBUTE_ARG) {
                 if (!capture_attribute(column, atts, count))
@@ -345,4 +390,38 @@ bool XMLInputHandler::capture_attributes(const XML_ATTRIBUTE *atts, int count)
         }
     }
     return true;
+}
+
+void XMLInputHandler::prepare()
+{
+    delete plan;
+    plan = new PLAN;
+    ATTRIBUTE *description = GL_param.current_description;
+    for (ATTRIBUTE *m = description != nullptr ? description->child : nullptr; m != nullptr;
+         m = m->next) {
+        plan->measurements.emplace_back();
+        prepare_measurement(&plan->measurements.back(), m, plan->names);
+    }
+    // Every name is numbered now; the indexes need the final count.
+    const size_t name_count = static_cast<size_t>(plan->names.count());
+    plan->matters_at_start.assign(name_count, 0);
+    plan->matters_at_end.assign(name_count, 0);
+    for (MEASUREMENT_PLAN &m : plan->measurements) {
+        build_index(&m, plan->names.count());
+        // Faults are reported at every element, and some conditions hold at every end.
+        if (m.node->type != tok::MEASUREMENT || m.columns == nullptr)
+            plan->every_start_matters = plan->every_end_matters = true;
+        if (m.visit_all_at_start)
+            plan->every_start_matters = true;
+        if (m.visit_all_at_end || m.match == nullptr || m.conditions.empty() || m.void_first ||
+            !m.any_end_conditions.empty())
+            plan->every_end_matters = true;
+        for (size_t id = 0; id < name_count; ++id) {
+            if (!m.start_columns[id].empty())
+                plan->matters_at_start[id] = 1;
+            if (!m.end_columns[id].empty() || !m.end_conditions[id].empty())
+                plan->matters_at_end[id] = 1;
+        }
+    }
+    prepare_output();
 }

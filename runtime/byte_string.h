@@ -1,0 +1,175 @@
+// byte_string.h - a growable byte buffer for values on the conversion's hot path.
+//
+// Values are copied into a buffer that keeps its allocation from one value to the next,
+// with the copy done inline: per element the program copies a few short texts, and the
+// library calls of QByteArray or std::string cost more than the bytes themselves.
+
+#ifndef CORVANE_BYTE_STRING_H
+#define CORVANE_BYTE_STRING_H
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <utility>
+
+// Copies a short run of bytes without a library call: most values are a few bytes long.
+inline void copy_bytes(char *to, const char *from, int length)
+{
+    if (length > 16) {
+        memcpy(to, from, static_cast<size_t>(length));
+    } else if (length >= 8) {
+        uint64_t head, tail;
+        memcpy(&head, from, 8);
+        memcpy(&tail, from + length - 8, 8);
+        memcpy(to, &head, 8);
+        memcpy(to + length - 8, &tail, 8);
+    } else if (length >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, from, 4);
+        memcpy(&tail, from + length - 4, 4);
+        memcpy(to, &head, 4);
+        memcpy(to + length - 4, &tail, 4);
+    } else if (length > 0) {
+        to[0] = from[0];
+        to[length / 2] = from[length / 2];
+        to[length - 1] = from[length - 1];
+    }
+}
+
+// Compares two runs of bytes of the same length without a library call for short ones.
+inline bool same_bytes(const char *a, const char *b, int length)
+{
+    if (length > 16)
+        return memcmp(a, b, static_cast<size_t>(length)) == 0;
+    if (length >= 8) {
+        uint64_t a1, a2, b1, b2;
+        memcpy(&a1, a, 8);
+        memcpy(&b1, b, 8);
+        memcpy(&a2, a + length - 8, 8);
+        memcpy(&b2, b + length - 8, 8);
+        return a1 == b1 && a2 == b2;
+    }
+    for (int i = 0; i < length; ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
+// True when a CR byte occurs in the run; looks at eight bytes at a time.
+inline bool holds_cr(const char *text, int length)
+{
+    const uint64_t ones = 0x0101010101010101ULL;
+    const uint64_t highs = 0x8080808080808080ULL;
+    const uint64_t crs = ones * '\r';
+    int i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        memcpy(&word, text + i, 8);
+        const uint64_t x = word ^ crs;
+        if (((x - ones) & ~x & highs) != 0)
+            return true;
+    }
+    for (; i < length; ++i) {
+        if (text[i] == '\r')
+            return true;
+    }
+    return false;
+}
+
+class BYTE_STRING
+{
+public:
+    BYTE_STRING() = default;
+    BYTE_STRING(const char *text) { assign(text, static_cast<int>(strlen(text))); }
+    BYTE_STRING(const BYTE_STRING &other) { assign(other.data(), other.size()); }
+    BYTE_STRING &operator=(const BYTE_STRING &other)
+    {
+        if (this != &other)
+            assign(other.data(), other.size());
+        return *this;
+    }
+    BYTE_STRING &operator=(const char *text)
+    {
+        assign(text, static_cast<int>(strlen(text)));
+        return *this;
+    }
+    ~BYTE_STRING() { free(bytes); }
+
+    const char *data() const { return bytes != nullptr ? bytes : ""; }
+    int size() const { return used; }
+    bool isEmpty() const { return used == 0; }
+    std::string_view view() const { return std::string_view(data(), static_cast<size_t>(used)); }
+    bool operator==(std::string_view other) const
+    {
+        return other.size() == static_cast<size_t>(used) && same_bytes(data(), other.data(), used);
+    }
+
+    // Counts the changes of the text, so that a copy made of it can tell it is still good.
+    uint64_t version() const { return changes; }
+
+    void clear()
+    {
+        used = 0;
+        ++changes;
+    }
+    void assign(const char *text, int length)
+    {
+        if (length > room)
+            reserve(length);
+        copy(bytes, text, length);
+        used = length;
+        ++changes;
+    }
+    void append(const char *text, int length)
+    {
+        if (used + length > room)
+            reserve(used + length);
+        copy(bytes + used, text, length);
+        used += length;
+        ++changes;
+    }
+    void append(char c)
+    {
+        if (used + 1 > room)
+            reserve(used + 1);
+        bytes[used++] = c;
+        ++changes;
+    }
+    void truncate(int length)
+    {
+        used = length;
+        ++changes;
+    }
+    void swap(BYTE_STRING &other)
+    {
+        std::swap(bytes, other.bytes);
+        std::swap(used, other.used);
+        std::swap(room, other.room);
+        ++changes;
+        ++other.changes;
+    }
+
+private:
+    static void copy(char *to, const char *from, int length) { copy_bytes(to, from, length); }
+    void reserve(int length)
+    {
+        int want = room < 32 ? 32 : room;
+        while (want < length)
+            want *= 2;
+        char *grown = static_cast<char *>(realloc(bytes, static_cast<size_t>(want)));
+        if (grown == nullptr)
+            throw std::bad_alloc();
+        bytes = grown;
+        room = want;
+    }
+
+    char *bytes = nullptr;
+    int used = 0;
+    int room = 0;
+    uint64_t changes = 0;
+};
+
+#endif
