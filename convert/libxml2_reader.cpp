@@ -225,7 +225,10 @@ void on_error(void *context, xmlErrorPtr error)
     state->failed = true;
     state->error_line = error->line;
     state->error_column = error->int2;
+    // Some messages run over several lines ("Bytes: 0x.." after an encoding error); a log
+    // line must stay one line.
     state->error_message = QString::fromUtf8(error->message).trimmed();
+    state->error_message.replace(QLatin1Char('\n'), QStringLiteral("; "));
 }
 
 int read_input(void *context, char *buffer, int length)

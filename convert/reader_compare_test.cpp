@@ -1,0 +1,320 @@
+// reader_compare_test.cpp - converts the same documents with libxml2 and with Qt's
+// QXmlSimpleReader and compares what comes out: the output files byte for byte and the
+// log lines, except the position and wording of the readers' own error messages.
+//
+// The documents: the inputs of every end-to-end case, the bundled examples and samples,
+// the stored fuzz inputs, and documents made here for what a measurement file rarely
+// shows (namespaces, entities, CDATA, comments, line ends, every encoding).
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTextCodec>
+
+#include <gtest/gtest.h>
+
+#include "config/loader.h"
+#include "convert/process_file.h"
+#include "convert/qt_reader.h"
+#include "convert/xml_reader.h"
+#include "runtime/runtime.h"
+
+namespace
+{
+
+const QString SOURCE = QFileInfo(QString::fromLatin1(__FILE__)).absolutePath() + "/../";
+
+struct RUN {
+    int status = -1;
+    std::vector<std::string> log;
+    std::map<QString, QByteArray> outputs;
+};
+
+std::vector<std::string> comparable_lines(const std::string &log, const QString &output)
+{
+    static const QRegularExpression prefix(QStringLiteral("^\\[\\d+\\] [0-9.]{10} [0-9:]{8} "));
+    static const QRegularExpression reader_error(
+        QStringLiteral("^ERROR: error detected in line \\d+ column \\d+: .*$"));
+    std::vector<std::string> lines;
+    for (QString line : QString::fromStdString(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        line.remove(prefix);
+        line.replace(output, QStringLiteral("<output>"));
+        if (reader_error.match(line).hasMatch())
+            line = QStringLiteral("ERROR: error detected in line L column C: (reader's words)");
+        lines.push_back(line.toStdString());
+    }
+    return lines;
+}
+
+bool load(const QString &config)
+{
+    discard_configuration_tree();
+    GL_param = GL_PARAM();
+    GL_param.configuration_file = config;
+    ::testing::internal::CaptureStderr();
+    const int rc = GL_param.read_configuration_file();
+    ::testing::internal::GetCapturedStderr();
+    return rc == 0;
+}
+
+RUN convert(XML_READER reader, const QString &input_dir, const QString &name)
+{
+    RUN run;
+    QTemporaryDir output;
+    GL_param.output_path = output.path();
+    GL_param.debug_level = 1; // keeps the input file
+    PROCESS_FILE::xml_reader = reader;
+    ::testing::internal::CaptureStderr();
+    run.status = PROCESS_FILE().start(input_dir, name);
+    run.log = comparable_lines(::testing::internal::GetCapturedStderr(), output.path());
+    PROCESS_FILE::xml_reader = read_with_libxml2;
+    for (const QFileInfo &file : QDir(output.path()).entryInfoList(QDir::Files)) {
+        QFile content(file.filePath());
+        content.open(QIODevice::ReadOnly);
+        run.outputs[file.fileName()] = content.readAll();
+    }
+    return run;
+}
+
+bool has_date(const QString &name)
+{
+    static const QRegularExpression date(QStringLiteral("_[0-9]{8}_[0-9]{4}"));
+    return date.match(name).hasMatch();
+}
+
+void expect_same(const QString &config, const QString &input_dir, const QString &name)
+{
+    SCOPED_TRACE((QStringLiteral("config ") + config + QStringLiteral(", input ") + input_dir +
+                  QLatin1Char('/') + name)
+                     .toStdString());
+    ASSERT_TRUE(load(config));
+    const RUN ours = convert(read_with_libxml2, input_dir, name);
+    const RUN qt = convert(read_with_qt, input_dir, name);
+    EXPECT_EQ(ours.status, qt.status);
+    EXPECT_EQ(ours.log, qt.log);
+    ASSERT_EQ(ours.outputs.size(), qt.outputs.size());
+    for (const auto &[file, bytes] : qt.outputs) {
+        ASSERT_EQ(ours.outputs.count(file), 1u) << file.toStdString();
+        EXPECT_EQ(ours.outputs.at(file).toStdString(), bytes.toStdString()) << file.toStdString();
+    }
+}
+
+// The configuration of a folder that holds its inputs: the case's own, or the one next to
+// an examples folder.
+QString configuration_for(const QString &input_dir)
+{
+    for (const QString &candidate :
+         {input_dir + "/../config.conf", input_dir + "/../corvane.conf"}) {
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return QString();
+}
+
+TEST(ReaderComparison, EveryStoredInputConvertsAlike)
+{
+    int compared = 0;
+    QDirIterator folders(SOURCE, {QStringLiteral("input")}, QDir::Dirs,
+                         QDirIterator::Subdirectories);
+    while (folders.hasNext()) {
+        const QString input_dir = QFileInfo(folders.next()).canonicalFilePath();
+        if (input_dir.contains(QStringLiteral("/build")))
+            continue;
+        const QString config = configuration_for(input_dir);
+        if (config.isEmpty())
+            continue;
+        for (const QString &name : QDir(input_dir).entryList(QDir::Files)) {
+            if (!has_date(name))
+                continue;
+            expect_same(config, input_dir, name);
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 30) << "the stored inputs were not found";
+}
+
+// Every column kind, a record at every element end and one per "v".
+const char *const EVERY_KIND = R"CONF(GLOBALS { }
+INPUTFILE ".*" {
+    GENERATES MEASUREMENT {
+        MEASUREMENTNAME "each"
+        GRANULARITY EVENT
+        MATCH { VOID }
+        COLUMNS {
+            UTC_FILESTAMP "TS"
+            ATTRIBUTE ( "v" ) "V"
+            ATTRIBUTE ( "r" ) "R"
+            ATTRIBUTE ( "x:v" ) "XV"
+            BOOLATTRIBUTE ( "v", "yes" ) "B"
+            REGEXPATTRIBUTE ( "v", "([0-9]+)" ) "N"
+            ARGATTRIBUTE ( "v", "id" ) "ID"
+            ARGATTRIBUTE ( "r" -> "v", "a" ) "A"
+            CONVERTATTRIBUTE MS_TO_UTC ( "ms" ) "MS"
+            CONVERTATTRIBUTE STRING_TO_UTC ( "t", "yyyy-MM-dd hh:mm" ) "T"
+        }
+    }
+    GENERATES MEASUREMENT {
+        MEASUREMENTNAME "v"
+        GRANULARITY 15MIN
+        MATCH { NEEDS "v" }
+        COLUMNS {
+            ATTRIBUTE ( "v" ) "V"
+            ARGATTRIBUTE ( "v", "id" ) "ID"
+        }
+    }
+}
+)CONF";
+
+class MadeDocuments : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QDir().mkpath(dir.filePath(QStringLiteral("in")));
+        QFile config(dir.filePath(QStringLiteral("every.conf")));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write(EVERY_KIND);
+    }
+
+    void compare(const char *label, const QByteArray &bytes)
+    {
+        const QString name = QStringLiteral("%1_20090317_1415.xml").arg(QString::fromLatin1(label));
+        QFile file(dir.filePath(QStringLiteral("in/") + name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        expect_same(dir.filePath(QStringLiteral("every.conf")), dir.filePath(QStringLiteral("in")),
+                    name);
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(MadeDocuments, MarkupThatSplitsOrJoinsText)
+{
+    struct Row {
+        const char *label;
+        const char *xml;
+    } rows[] = {
+        {"entities", "<!DOCTYPE r [<!ENTITY e 'ent<v id=\"in\">x</v>y'><!ENTITY s 'simple'>]>"
+                     "<r><v>a&amp;b&s;c&e;d&#65;&#x42;</v><v>&e;&e;</v></r>"},
+        {"cdata", "<r><v>f<![CDATA[g]]>h<![CDATA[]]></v><v><![CDATA[a]]><![CDATA[b]]></v>"
+                  "<v><![CDATA[ x ]] ]]></v><v>1<![CDATA[<v>2</v>]]></v></r>"},
+        {"comments", "<?xml version='1.0'?><!-- head --><?pi head?><r><v>a<!--c-->b</v>"
+                     "<v>c<?p i?>d</v><v><!---->12</v></r><!-- tail -->"},
+        {"whitespace", "<r>\n  <v>  7  </v>\n\t<v/>\n  <v>\n</v>\n</r>\n"},
+        {"line_ends", "<r>\r\n<v id='a\r\nb\rc\td'>1\r\n2\r3\r</v>\r<v>&#13;&#10;&#13;x</v></r>"},
+        {"attributes", "<r a='1'><v id='1' id2='2' x:id='3' xmlns:x='urn:x'>yes</v>"
+                       "<v a='&lt;&amp;&#9;&#10;'>no</v><x:v xmlns:x='urn:x' x:id='9'>45</x:v>"
+                       "<v id='a&#9;b' y:id='last' xmlns:y='urn:y'>n9</v></r>"},
+        {"namespaces", "<r xmlns='urn:d' xmlns:x='urn:x'><v>1</v><x:v>2</x:v>"
+                       "<x:r><v>3</v></x:r></r>"},
+        {"defaults", "<!DOCTYPE r [<!ATTLIST v id CDATA 'dflt' a CDATA #IMPLIED>]>"
+                     "<r><v>1</v><v id='own'>2</v></r>"},
+        {"times", "<r><ms>1237299300000</ms><ms>abc</ms><t>2009-03-17 14:15</t><t>x</t></r>"},
+        {"mixed", "<r>a<v>b<w>c</w>d</v>e<v/>f</r>"},
+    };
+    for (const Row &row : rows)
+        compare(row.label, QByteArray(row.xml));
+    compare("long_text", "<r><v>" + QByteArray(70000, 'x') + "1</v></r>");
+
+    QByteArray deep;
+    for (int i = 0; i < 300; ++i)
+        deep += "<v>";
+    for (int i = 0; i < 300; ++i)
+        deep += "</v>";
+    compare("too_deep", deep);
+}
+
+TEST_F(MadeDocuments, DocumentsThatAreNotWellFormed)
+{
+    struct Row {
+        const char *label;
+        const char *xml;
+    } rows[] = {
+        {"empty", ""},
+        {"junk", "\x01\x02 not xml"},
+        {"truncated", "<r><v>1</v><v>2"},
+        {"cut_in_tag", "<r><v>1</v><v id='2"},
+        {"two_roots", "<r><v>1</v></r><r/>"},
+        {"mismatch", "<r><v>1</w></r>"},
+        {"undeclared_entity", "<r><v>a&nope;b</v></r>"},
+        {"external_entity", "<!DOCTYPE r [<!ENTITY x SYSTEM 'file:///etc/hostname'>]>"
+                            "<r><v>a&x;b</v></r>"},
+        {"late_declaration", "<r/>\n<?xml version='1.0'?>"},
+    };
+    for (const Row &row : rows)
+        compare(row.label, QByteArray(row.xml));
+}
+
+// Where the readers part, on purpose: Qt's reader takes input that is not XML and writes
+// it on, libxml2 refuses the document, so the file fails and stays for a look.
+TEST_F(MadeDocuments, InputQtsReaderAcceptedWronglyIsRefused)
+{
+    struct Row {
+        const char *label;
+        const char *xml;
+        const char *qt_value; // what the other reader wrote for V
+    } rows[] = {
+        {"nul_reference", "<r><v>&#0;</v></r>", "\0"}, // a NUL byte in a record
+        {"invalid_utf8", "<r><v>a\xff\xfe</v></r>", "a\xef\xbf\xbd\xef\xbf\xbd"}, // U+FFFD
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.label);
+        const QString name =
+            QStringLiteral("%1_20090317_1415.xml").arg(QString::fromLatin1(row.label));
+        QFile file(dir.filePath(QStringLiteral("in/") + name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(row.xml);
+        file.close();
+        ASSERT_TRUE(load(dir.filePath(QStringLiteral("every.conf"))));
+        const RUN ours = convert(read_with_libxml2, dir.filePath(QStringLiteral("in")), name);
+        const RUN qt = convert(read_with_qt, dir.filePath(QStringLiteral("in")), name);
+        EXPECT_EQ(ours.status, 1);
+        EXPECT_EQ(ours.log.at(ours.log.size() - 2),
+                  "ERROR: error detected in line L column C: (reader's words)");
+        EXPECT_EQ(qt.status, 0);
+        const std::string qt_record =
+            qt.outputs.at(QStringLiteral("0903171415_Q_v_.data")).toStdString();
+        EXPECT_EQ(qt_record,
+                  "V\tID\n" +
+                      std::string(row.qt_value, strlen(row.qt_value) + (row.qt_value[0] == 0)) +
+                      "\t\n");
+    }
+}
+
+TEST_F(MadeDocuments, EveryEncodingTheDocumentDeclares)
+{
+    const QString text = QStringLiteral("<r><v id='\u00e9t\u00e9'>caf\u00e9 \u00fc</v></r>");
+    auto declared = [&](const char *encoding) {
+        return QStringLiteral("<?xml version='1.0' encoding='%1'?>")
+                   .arg(QString::fromLatin1(encoding)) +
+               text;
+    };
+    compare("utf8", declared("UTF-8").toUtf8());
+    compare("utf8_bom", "\xEF\xBB\xBF" + text.toUtf8());
+    compare("undeclared_utf8", text.toUtf8());
+    for (const char *encoding :
+         {"ISO-8859-1", "ISO-8859-15", "windows-1252", "UTF-16", "UTF-16LE", "UTF-16BE"}) {
+        QTextCodec *codec = QTextCodec::codecForName(encoding);
+        ASSERT_NE(codec, nullptr) << encoding;
+        QByteArray bytes = codec->fromUnicode(declared(encoding));
+        // Without a byte-order mark a reader cannot know where UTF-16 text starts.
+        if (QByteArray(encoding) == "UTF-16LE")
+            bytes.prepend("\xFF\xFE");
+        if (QByteArray(encoding) == "UTF-16BE")
+            bytes.prepend("\xFE\xFF");
+        compare(QByteArray(encoding).replace('-', '_').constData(), bytes);
+    }
+}
+
+} // namespace
