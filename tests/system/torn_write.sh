@@ -108,7 +108,7 @@ torn() {
     mkdir -p "$run/input" "$run/output"
     cp "$work/x_20090317_1415.xml" "$run/input/"
     # The sanitizer runtime of a sanitizer build would refuse to start behind a preload.
-    (cd "$run" && env TZ=UTC LC_ALL=C.UTF-8 ASAN_OPTIONS=verify_asan_link_order=0 \
+    (cd "$run" && env TZ=UTC LC_ALL=C.UTF-8 ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
         LD_PRELOAD="$work/torn.so" TORN_FILE="$2" TORN_BYTES="$3" \
         "$binary" -c ../config.conf -i input -o output 2>log)
     status=$?
