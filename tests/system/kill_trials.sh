@@ -88,7 +88,7 @@ for ((trial = 1; trial <= trials; trial++)); do
     (cd "$run" && exec env TZ=UTC LC_ALL=C.UTF-8 "$binary" -c ../config.conf -i input -o output \
         -t 2 -d 1 2>log) &
     main=$!
-    sleep "0.$(printf '%03d' $((RANDOM % 300)))"
+    sleep "0.$(printf '%03d' $((RANDOM % 200)))"
     mapfile -t running < <(workers)
     victim=
     if [ "${#running[@]}" -gt 0 ]; then
