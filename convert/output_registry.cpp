@@ -73,15 +73,18 @@ off_t end_of_last_line(int fd, off_t size)
 
 void mend_file(const Entry &entry, pid_t pid)
 {
+    // One arg() call per message: a "%2" in a file name must stay as it is.
+    const QString file = shown(entry.path);
+    const QString process = QString::number(pid);
+    const auto failed = [&](int error) {
+        elog.log(QStringLiteral("ERROR: could not mend output file %1 of killed process %2: %3\n")
+                     .arg(file, process, reason(error)));
+    };
     const int fd = ::open(entry.path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         // Gone already: nothing is left to mend.
         if (errno != ENOENT)
-            elog.log(QStringLiteral("ERROR: could not mend output file %1 of killed process %2: "
-                                    "%3\n")
-                         .arg(shown(entry.path))
-                         .arg(pid)
-                         .arg(reason(errno)));
+            failed(errno);
         return;
     }
     struct stat info;
@@ -99,25 +102,17 @@ void mend_file(const Entry &entry, pid_t pid)
         if (::unlink(entry.path) == 0)
             elog.log(QStringLiteral("WARNING: output file %1 of killed process %2 removed: it "
                                     "held no complete line\n")
-                         .arg(shown(entry.path))
-                         .arg(pid));
+                         .arg(file, process));
         else
-            elog.log(QStringLiteral("ERROR: could not mend output file %1 of killed process %2: "
-                                    "%3\n")
-                         .arg(shown(entry.path))
-                         .arg(pid)
-                         .arg(reason(errno)));
-    } else if (end < 0 || ::ftruncate(fd, end) != 0) {
-        elog.log(QStringLiteral("ERROR: could not mend output file %1 of killed process %2: %3\n")
-                     .arg(shown(entry.path))
-                     .arg(pid)
-                     .arg(reason(end < 0 ? EIO : errno)));
+            failed(errno);
+    } else if (end < 0) {
+        failed(EIO);
+    } else if (::ftruncate(fd, end) != 0) {
+        failed(errno);
     } else {
         elog.log(QStringLiteral("WARNING: output file %1 of killed process %2 cut back to its "
                                 "last complete line (%3 bytes)\n")
-                     .arg(shown(entry.path))
-                     .arg(pid)
-                     .arg(qint64(end)));
+                     .arg(file, process, QString::number(qint64(end))));
     }
     ::close(fd);
 }
