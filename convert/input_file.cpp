@@ -37,7 +37,7 @@ QString kind_of(mode_t mode)
         return QStringLiteral("a character device");
     if (S_ISBLK(mode))
         return QStringLiteral("a block device");
-    return QStringLiteral("not a regular file");
+    return QStringLiteral("another kind of file");
 }
 
 // The descriptor of the opened file, or -1 with the reason in *reason.
