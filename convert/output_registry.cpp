@@ -50,7 +50,8 @@ QString reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
 QString shown(const char *path) { return printable_name(decode_file_name(QByteArray(path))); }
 
-// The offset just past the last line feed of the file, or -1 when it holds none.
+// The offset just past the last line feed of the file; -1 when it holds none, -2 when
+// it cannot be read.
 off_t end_of_last_line(int fd, off_t size)
 {
     char block[64 * 1024];
