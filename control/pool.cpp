@@ -1,5 +1,5 @@
-// pool.cpp - hands the input files to worker processes, reaps them and writes the
-// summary.
+// pool.cpp - lists the input directory, hands the files to worker processes, reaps them
+// and writes the summary.
 //
 // SIGCHLD stays blocked in the parent except while it waits in sigsuspend(). The signal
 // handler only ends that wait; reaping, logging and forking all happen in the main flow,
@@ -8,24 +8,123 @@
 
 #include "control/pool.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
-#include <QDir>
+#include <QFile>
 
+#include "config/attribute.h"
+#include "convert/output_registry.h"
 #include "convert/process_file.h"
+#include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
 namespace
 {
 
 void wake_up(int) {}
+
+// The worker running in each slot of the output file records; 0 for a free slot.
+std::vector<pid_t> slot_worker;
+
+QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
+
+[[noreturn]] void input_directory_failed(const QString &reason)
+{
+    elog.log(QStringLiteral("ERROR: could not read input path %1: %2\n")
+                 .arg(printable_name(GL_param.input_path), reason));
+    exit(1);
+}
+
+struct Entry {
+    QString name;
+    QString key;
+    QByteArray raw;
+};
+
+// The names of the input directory, as QDir would sort them (by name, ignoring case),
+// but read with their bytes: QDir drops a name that is not UTF-8. Hidden entries and
+// directories are left out. Everything else is listed, a FIFO or a dangling link too:
+// its worker refuses it with a clear line and it counts as a failed file, where being
+// left out would pass unnoticed.
+QStringList list_input_directory()
+{
+    const QByteArray path = QFile::encodeName(GL_param.input_path);
+    struct stat info;
+    const bool found = ::stat(path.constData(), &info) == 0;
+    if (!found && errno != ENOENT && errno != ENOTDIR)
+        input_directory_failed(system_reason(errno));
+    if (!found || !S_ISDIR(info.st_mode)) {
+        elog.log(QStringLiteral("ERROR: input path ") + printable_name(GL_param.input_path) +
+                 QStringLiteral(" does not exist\n"));
+        exit(1);
+    }
+    DIR *directory = ::opendir(path.constData());
+    if (directory == nullptr)
+        input_directory_failed(system_reason(errno));
+
+    std::vector<Entry> entries;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(directory);
+        if (entry == nullptr) {
+            if (errno != 0)
+                input_directory_failed(system_reason(errno));
+            break;
+        }
+        if (entry->d_name[0] == '.')
+            continue;
+        // Followed through links: a link to a directory is a directory.
+        if (::fstatat(dirfd(directory), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode))
+            continue;
+        Entry listed;
+        listed.raw = QByteArray(entry->d_name);
+        listed.name = decode_file_name(listed.raw);
+        listed.key = listed.name.toLower();
+        entries.push_back(listed);
+    }
+    ::closedir(directory);
+
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        if (a.name != b.name)
+            return a.name < b.name;
+        return a.raw < b.raw;
+    });
+    QStringList names;
+    names.reserve(int(entries.size()));
+    for (const Entry &entry : entries)
+        names.append(entry.name);
+    return names;
+}
+
+// The most output files one input file can need: the measurements of the largest
+// INPUTFILE block.
+int most_output_files()
+{
+    int most = 0;
+    for (ATTRIBUTE *inputfile = GL_param.record_descriptions; inputfile != nullptr;
+         inputfile = inputfile->next) {
+        int count = 0;
+        for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
+            if (m->type == tok::MEASUREMENT)
+                ++count;
+        }
+        most = std::max(most, count);
+    }
+    return most;
+}
 
 sigset_t sigchld_only()
 {
@@ -45,10 +144,12 @@ void wait_for_go(int go[2])
     ::close(go[0]);
 }
 
-[[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name)
+[[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name, int slot)
 {
     GL_param.mypid = getpid();
-    elog.log(QStringLiteral("INFO: processing file = ") + file_name + QLatin1Char('\n'));
+    output_registry_use(slot);
+    elog.log(QStringLiteral("INFO: processing file = ") + printable_name(file_name) +
+             QLatin1Char('\n'));
     int status = process_file.start(GL_param.input_path, file_name);
     elog.debug(1, QStringLiteral("Info: Process %1 will finish work and was happy to work for "
                                  "you :-)\n")
@@ -78,6 +179,12 @@ void count_ended_worker(pid_t pid, int status)
     } else {
         ++GL_param.processes_succeeded;
     }
+    const auto slot = std::find(slot_worker.begin(), slot_worker.end(), pid);
+    if (slot != slot_worker.end()) {
+        if (WIFSIGNALED(status))
+            output_registry_mend(int(slot - slot_worker.begin()), pid);
+        *slot = 0;
+    }
     elog.debug(1, QStringLiteral("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
                       .arg(pid)
                       .arg(exit_byte));
@@ -88,15 +195,6 @@ void count_ended_worker(pid_t pid, int status)
 
 void run_pool()
 {
-    QDir directory{QString()};
-    directory.setFilter(QDir::Files);
-    directory.setPath(GL_param.input_path);
-    if (!directory.exists()) {
-        elog.log(QStringLiteral("ERROR: input path ") + GL_param.input_path +
-                 QStringLiteral(" does not exist\n"));
-        exit(1);
-    }
-
     sigset_t chld = sigchld_only();
     sigset_t wait_mask;
     sigprocmask(SIG_BLOCK, &chld, &wait_mask);
@@ -109,9 +207,15 @@ void run_pool()
     sigaction(SIGCHLD, &action, nullptr);
 
     GL_param.processes_running = 0;
-    GL_param.input_files = directory.entryList(QDir::NoFilter, QDir::NoSort);
+    GL_param.input_files = list_input_directory();
     elog.log(QStringLiteral("INFO: corvane will execute %1 processes parallel\n")
                  .arg(GL_param.parallel_processes));
+
+    slot_worker.assign(size_t(GL_param.parallel_processes), 0);
+    if (!output_registry_create(GL_param.parallel_processes, most_output_files()))
+        elog.log(QStringLiteral("WARNING: no shared memory to record output files (%1): the "
+                                "files of a killed worker cannot be mended\n")
+                     .arg(system_reason(errno)));
 
     fork_new_process();
     for (;;) {
@@ -137,6 +241,9 @@ void fork_new_process()
         ++GL_param.file_index;
         const QString file_name = GL_param.input_files.at(GL_param.file_index);
         PROCESS_FILE process_file;
+        const int slot =
+            int(std::find(slot_worker.begin(), slot_worker.end(), 0) - slot_worker.begin());
+        output_registry_clear(slot);
 
         // The worker waits for the end of this pipe until the parent has logged its
         // start, so that "forked child" always comes before the worker's own lines.
@@ -151,8 +258,10 @@ void fork_new_process()
         if (pid == 0) {
             if (paired)
                 wait_for_go(go);
-            run_worker(process_file, file_name);
+            run_worker(process_file, file_name, slot);
         }
+        if (slot < int(slot_worker.size()))
+            slot_worker[size_t(slot)] = pid;
 
         if (paired)
             ::close(go[0]);

@@ -14,7 +14,9 @@
 #include <QRegExp>
 
 #include "config/attribute.h"
+#include "convert/output_registry.h"
 #include "convert/output_stream.h"
+#include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
 namespace
@@ -78,23 +80,26 @@ QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)
 // planted in its place) is never opened.
 int create_exclusively(const QString &path, QFile *file)
 {
-    int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const QByteArray raw = QFile::encodeName(path);
+    int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         int error = errno;
         if (error == EEXIST) {
-            elog.log(QStringLiteral("ERROR: file %1 already exists - aborting \n").arg(path));
+            elog.log(QStringLiteral("ERROR: file %1 already exists - aborting \n")
+                         .arg(printable_name(path)));
         } else {
-            elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(path));
+            elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(printable_name(path)));
             elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(error)));
         }
         return 1;
     }
+    output_registry_add(fd, raw);
     if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
                     QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        ::unlink(QFile::encodeName(path).constData());
-        elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(path));
+        output_registry_remove(raw);
+        ::unlink(raw.constData());
+        elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(printable_name(path)));
         return 1;
     }
     return 0;
@@ -114,7 +119,9 @@ void remove_created_files(ATTRIBUTE *inputfile)
             continue;
         delete m->stream;
         m->stream = nullptr;
-        ::unlink(QFile::encodeName(output_path_of(m->file_name)).constData());
+        const QByteArray path = QFile::encodeName(output_path_of(m->file_name));
+        output_registry_remove(path);
+        ::unlink(path.constData());
         delete m->file;
         m->file = nullptr;
     }
@@ -196,8 +203,8 @@ int open_one_measurement(ATTRIBUTE *m)
     }
     stream.end_line(DEFAULT_RECORD_SEPARATOR);
     if (stream.failed()) {
-        elog.log(
-            QStringLiteral("ERROR: writing file %1 failed: %2\n").arg(path, stream.error_text()));
+        elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
+                     .arg(printable_name(path), stream.error_text()));
         return 1;
     }
     return 0;
@@ -215,7 +222,7 @@ bool complete_file(ATTRIBUTE *m, bool sync)
         if (!m->stream->flush()) {
             if (!reported)
                 elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
-                             .arg(path, m->stream->error_text()));
+                             .arg(printable_name(path), m->stream->error_text()));
             ok = false;
         }
         delete m->stream;
@@ -224,13 +231,13 @@ bool complete_file(ATTRIBUTE *m, bool sync)
     if (m->file != nullptr) {
         if (ok && sync && ::fsync(m->file->handle()) != 0) {
             elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
-                         .arg(path, system_reason(errno)));
+                         .arg(printable_name(path), system_reason(errno)));
             ok = false;
         }
         m->file->close();
         if (ok && m->file->error() != QFileDevice::NoError) {
             elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
-                         .arg(path, m->file->errorString()));
+                         .arg(printable_name(path), m->file->errorString()));
             ok = false;
         }
         delete m->file;
@@ -320,7 +327,7 @@ int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0 || ::fsync(fd) != 0) {
             elog.log(QStringLiteral("ERROR: syncing output directory %1 failed: %2\n")
-                         .arg(GL_param.output_path, system_reason(errno)));
+                         .arg(printable_name(GL_param.output_path), system_reason(errno)));
             result = 1;
         }
         if (fd >= 0)

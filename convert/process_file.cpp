@@ -8,8 +8,10 @@
 #include <QRegularExpression>
 
 #include "config/attribute.h"
+#include "convert/input_file.h"
 #include "convert/xml_handler.h"
 #include "convert/xml_reader.h"
+#include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
 bool file_time_from_name(const QString &file_name, QDateTime *file_time)
@@ -69,12 +71,11 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     const QString path = input_path + QLatin1Char('/') + file_name;
 
     // Read as bytes: the reader detects the encoding itself, and a text-mode device
-    // would drop CR bytes, which may be part of a UTF-16 character.
-    QFile input(path);
-    if (!input.open(QIODevice::ReadOnly)) {
-        elog.log(QStringLiteral("ERROR: opening file ") + path + QLatin1Char('\n'));
-        elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(input.errorString()));
-    }
+    // would drop CR bytes, which may be part of a UTF-16 character. A file that cannot
+    // be read fails here, before any output file claims to hold its records.
+    QFile input;
+    if (open_input_file(input_path, file_name, &input) != 0)
+        return 1;
 
     if (!file_time_from_name(file_name, &GL_param.file_time)) {
         elog.log("WARNING: could not extract date/time from input file name - using current "
@@ -85,8 +86,8 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
 
     int result = find_current_inputfile(file_name);
     if (result != 0) {
-        elog.log(QStringLiteral("ERROR: no matching record description for ") + path +
-                 QLatin1Char('\n'));
+        elog.log(QStringLiteral("ERROR: no matching record description for ") +
+                 printable_name(path) + QLatin1Char('\n'));
         elog.log("ERROR: file cannot be processed\n");
         return result;
     }
@@ -115,8 +116,8 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
         return result;
     }
 
-    if (GL_param.debug_level == 0 && !input.remove()) {
-        elog.log(QStringLiteral("ERROR: could not delete file %1\n").arg(path));
+    if (GL_param.debug_level == 0 && remove_input_file(input_path, file_name, &input) != 0) {
+        elog.log(QStringLiteral("ERROR: could not delete file %1\n").arg(printable_name(path)));
         return 1;
     }
     return 0;

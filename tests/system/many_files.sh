@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# many_files.sh - 2,000 small files with four workers: every worker is reaped (no zombie
-# is left waiting), the parent's open descriptors do not grow, and every file is
+# many_files.sh - 2,000 small files with twenty workers: every worker is reaped (no
+# zombie is left waiting), the parent's open descriptors do not grow, and every file is
 # converted. The parent runs with a limit of 64 descriptors, so a leak of one per file
 # would stop it long before the end.
 #
@@ -34,7 +34,7 @@ for ((i = 0; i < files; i++)); do
     printf '<r><value>%d</value></r>\n' "$i" >"input/x_$((20090101 + i / 1440))_$(printf '%02d%02d' $((i % 1440 / 60)) $((i % 60))).xml"
 done
 
-(ulimit -n 64 && exec env TZ=UTC LC_ALL=C.UTF-8 "$binary" -c config.conf -i input -o output -t 4 -d 1) 2>log &
+(ulimit -n 64 && exec env TZ=UTC LC_ALL=C.UTF-8 "$binary" -c config.conf -i input -o output -t 20 -d 1) 2>log &
 main=$!
 
 fail() {
@@ -77,7 +77,7 @@ reaped=$(grep -c 'INFO: Process [0-9]* gestorben mit return Wert 0 und beerdigt$
 dupes=$(sed -nE 's/.*INFO: Process ([0-9]+) gestorben.*/\1/p' log | sort | uniq -d | head -3)
 [ -z "$dupes" ] || fail "workers reaped twice: $dupes"
 [ "$(ls output | wc -l)" = "$files" ] || fail "$(ls output | wc -l) output files, expected $files"
-[ "$most_zombies" -le 4 ] || fail "$most_zombies ended workers waited at once with -t 4"
+[ "$most_zombies" -le 20 ] || fail "$most_zombies ended workers waited at once with -t 20"
 
 [ "${#fd_counts[@]}" -ge 3 ] || fail "too few samples of the parent's descriptors (${#fd_counts[@]})"
 lowest=${fd_counts[0]}
