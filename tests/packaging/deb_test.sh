@@ -41,7 +41,7 @@ for entry in ./opt/corvane/bin/corvane ./opt/corvane/config/corvane.conf \
     ./opt/corvane/input/ ./opt/corvane/output/ \
     "./usr/bin/corvane -> /opt/corvane/bin/corvane" \
     ./usr/share/man/man1/corvane.1.gz ./usr/share/man/man5/corvane.conf.5.gz \
-    ./opt/corvane/share/doc/corvane/production.md \
+    ./opt/corvane/share/doc/corvane/README.md \
     ./opt/corvane/share/doc/corvane/systemd/corvane.service \
     ./opt/corvane/share/doc/corvane/examples/ts32435-r/corvane.conf; do
     grep -qxF "$entry" "$work/contents" || fail "package lacks $entry"

@@ -26,7 +26,7 @@ if ! DESTDIR=$root cmake --install "$build" --prefix "$prefix" >"$work/install.l
 fi
 
 for path in bin/corvane config/corvane.conf share/man/man1/corvane.1 \
-    share/man/man5/corvane.conf.5 share/doc/corvane/production.md \
+    share/man/man5/corvane.conf.5 share/doc/corvane/README.md \
     share/doc/corvane/systemd/corvane.service share/doc/corvane/systemd/corvane.timer \
     share/doc/corvane/cron/corvane share/doc/corvane/examples/README.md; do
     [ -f "$root$prefix/$path" ] || fail "$prefix/$path not installed"
