@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libxml2-dev libgtest-dev "$@")
 # The packaging tests: cpack -G DEB (dpkg-shlibdeps, file) and the manual pages.
 packages+=(dpkg-dev file groff-base man-db)
+# The large-input tests: GNU time for the peak memory, perl for making the input.
+packages+=(time perl)
 
 missing=()
 for package in "${packages[@]}"; do
