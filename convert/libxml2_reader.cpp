@@ -93,6 +93,11 @@ READER_STATE *state_of(void *context)
     return static_cast<READER_STATE *>(static_cast<xmlParserCtxtPtr>(context)->_private);
 }
 
+// After a fatal error libxml2 still hands on character data in places (the rest of an
+// attribute value or comment that was too long, say); nothing of it may reach the
+// handler, which would report a fault of its own in place of the reader's.
+bool ended(const READER_STATE *state) { return state->stopped || state->failed; }
+
 void stop(READER_STATE *state)
 {
     if (!state->stopped) {
@@ -152,7 +157,7 @@ void on_end_document(void *context)
 {
     xmlSAX2EndDocument(context);
     READER_STATE *state = state_of(context);
-    if (!state->stopped && (!hand_over_text(state) || !state->handler->endDocument()))
+    if (!ended(state) && (!hand_over_text(state) || !state->handler->endDocument()))
         stop(state);
 }
 
@@ -161,7 +166,7 @@ void on_start_element(void *context, const xmlChar *local_name, const xmlChar *p
                       const xmlChar **attributes)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped || !hand_over_text(state))
+    if (ended(state) || !hand_over_text(state))
         return;
     // Values that the document type only supplies by default are not the document's
     // own; like the reader's plain SAX2 use, they are left out.
@@ -188,7 +193,7 @@ void on_end_element(void *context, const xmlChar *local_name, const xmlChar *pre
                     const xmlChar *)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped || !hand_over_text(state))
+    if (ended(state) || !hand_over_text(state))
         return;
     if (!state->handler->endElement(element_name(state, local_name, prefix)))
         stop(state);
@@ -197,7 +202,7 @@ void on_end_element(void *context, const xmlChar *local_name, const xmlChar *pre
 void on_characters(void *context, const xmlChar *text, int length)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped)
+    if (ended(state))
         return;
     if (static_cast<size_t>(state->text.size()) + static_cast<size_t>(length) > MAX_TEXT_BYTES) {
         elog.log(QStringLiteral("ERROR: element text longer than %1 bytes\n").arg(MAX_TEXT_BYTES));
@@ -213,7 +218,7 @@ void on_characters(void *context, const xmlChar *text, int length)
 void on_cdata(void *context, const xmlChar *text, int length)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped || !hand_over_text(state) ||
+    if (ended(state) || !hand_over_text(state) ||
         !within_expansion(state, static_cast<uint64_t>(length)))
         return;
     // A CDATA section is a chunk of its own, even an empty one.
@@ -225,7 +230,7 @@ void on_cdata(void *context, const xmlChar *text, int length)
 void on_comment(void *context, const xmlChar *)
 {
     READER_STATE *state = state_of(context);
-    if (!state->stopped)
+    if (!ended(state))
         hand_over_text(state);
 }
 
@@ -245,7 +250,7 @@ xmlEntityPtr on_get_entity(void *context, const xmlChar *name)
         return entity;
     // Nothing outside the document is ever read: a reference to an external entity is
     // treated like one to an undeclared entity, and both stop the parse.
-    if (!state->stopped &&
+    if (!ended(state) &&
         !state->handler->skippedEntity(QString::fromUtf8(reinterpret_cast<const char *>(name))))
         stop(state);
     return nullptr;

@@ -4,6 +4,7 @@
 # output and the peak memory of the run (parent and worker, as GNU time reports it).
 #
 #   text      one text node of 200 MB: refused at the text limit
+#   attribute one attribute value of 200 MB: refused by the reader, with its own reason
 #   records   a file of records, 50 MB, or 1 GB with CORVANE_SLOW_TESTS=1: converted
 #             exactly, the input removed
 #   entities  entities nested ten deep, ten references each: refused
@@ -55,6 +56,15 @@ text)
         print "</r></measValue></measData>\n";' >"$input"
     expected_status=1
     expected_errors="ERROR: element text longer than 16777216 bytes"
+    ;;
+attribute)
+    perl -e '
+        print q(<measData><measValue measObjLdn=");
+        my $mb = "x" x (1024 * 1024);
+        print $mb for 1 .. 200;
+        print q("><r p="1">1</r></measValue></measData>), "\n";' >"$input"
+    expected_status=1
+    expected_errors="ERROR: error detected in L C: AttValue length too long"
     ;;
 records)
     megabytes=50
