@@ -36,6 +36,16 @@ constexpr size_t MAX_TEXT_BYTES = 16 * 1024 * 1024;
 
 constexpr int READ_BLOCK = 256 * 1024;
 
+// Entity references can make what a document hands on many times larger than the
+// document itself: a few hundred kilobytes that repeat one entity would write a gigabyte
+// of records. Without them, names, text and attribute values never come to much more
+// than twice the bytes read (Latin-1 text grows when it becomes UTF-8, an empty element
+// counts its name and a fixed share), so past an allowance more than ten times is
+// refused.
+constexpr uint64_t EXPANSION_ALLOWANCE = 16 * 1024 * 1024;
+constexpr uint64_t MAX_EXPANSION = 10;
+constexpr uint64_t ELEMENT_COST = 8;
+
 struct READER_STATE {
     XMLInputHandler *handler = nullptr;
     xmlParserCtxtPtr context = nullptr;
@@ -45,6 +55,8 @@ struct READER_STATE {
     int block_used = 0;
     int block_size = 0;
     bool input_ended = false;
+    uint64_t bytes_read = 0; // of the document, so far
+    uint64_t bytes_handed_on = 0;
 
     BYTE_STRING text; // the run of character data not yet handed over
     bool has_text = false;
@@ -81,6 +93,11 @@ READER_STATE *state_of(void *context)
     return static_cast<READER_STATE *>(static_cast<xmlParserCtxtPtr>(context)->_private);
 }
 
+// After a fatal error libxml2 still hands on character data in places (the rest of an
+// attribute value or comment that was too long, say); nothing of it may reach the
+// handler, which would report a fault of its own in place of the reader's.
+bool ended(const READER_STATE *state) { return state->stopped || state->failed; }
+
 void stop(READER_STATE *state)
 {
     if (!state->stopped) {
@@ -89,6 +106,20 @@ void stop(READER_STATE *state)
         state->error_column = xmlSAX2GetColumnNumber(state->context);
     }
     xmlStopParser(state->context);
+}
+
+// Counts what goes to the handler; false (and the parse stopped) when it has grown too
+// far beyond the document.
+bool within_expansion(READER_STATE *state, uint64_t bytes)
+{
+    state->bytes_handed_on += bytes;
+    if (state->bytes_handed_on <= EXPANSION_ALLOWANCE ||
+        state->bytes_handed_on <= MAX_EXPANSION * state->bytes_read)
+        return true;
+    elog.log(QStringLiteral("ERROR: entity references expand the document more than %1 times\n")
+                 .arg(MAX_EXPANSION));
+    stop(state);
+    return false;
 }
 
 bool hand_over_text(READER_STATE *state)
@@ -126,7 +157,7 @@ void on_end_document(void *context)
 {
     xmlSAX2EndDocument(context);
     READER_STATE *state = state_of(context);
-    if (!state->stopped && (!hand_over_text(state) || !state->handler->endDocument()))
+    if (!ended(state) && (!hand_over_text(state) || !state->handler->endDocument()))
         stop(state);
 }
 
@@ -135,21 +166,26 @@ void on_start_element(void *context, const xmlChar *local_name, const xmlChar *p
                       const xmlChar **attributes)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped || !hand_over_text(state))
+    if (ended(state) || !hand_over_text(state))
         return;
     // Values that the document type only supplies by default are not the document's
     // own; like the reader's plain SAX2 use, they are left out.
     const int count = nb_attributes - nb_defaulted;
     state->attributes.resize(static_cast<size_t>(count));
+    const XML_TEXT name = element_name(state, local_name, prefix);
+    uint64_t size = ELEMENT_COST + static_cast<uint64_t>(name.size);
     for (int i = 0; i < count; ++i) {
         const xmlChar **a = attributes + 5 * i;
-        const char *name = reinterpret_cast<const char *>(a[0]);
+        const char *attribute_name = reinterpret_cast<const char *>(a[0]);
+        const int value_size = static_cast<int>(a[4] - a[3]);
         state->attributes[static_cast<size_t>(i)] = {
-            {name, state->length_of(a[0])},
-            {reinterpret_cast<const char *>(a[3]), static_cast<int>(a[4] - a[3])}};
+            {attribute_name, state->length_of(a[0])},
+            {reinterpret_cast<const char *>(a[3]), value_size}};
+        size += static_cast<uint64_t>(value_size);
     }
-    if (!state->handler->startElement(element_name(state, local_name, prefix),
-                                      state->attributes.data(), count))
+    if (!within_expansion(state, size))
+        return;
+    if (!state->handler->startElement(name, state->attributes.data(), count))
         stop(state);
 }
 
@@ -157,7 +193,7 @@ void on_end_element(void *context, const xmlChar *local_name, const xmlChar *pre
                     const xmlChar *)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped || !hand_over_text(state))
+    if (ended(state) || !hand_over_text(state))
         return;
     if (!state->handler->endElement(element_name(state, local_name, prefix)))
         stop(state);
@@ -166,13 +202,15 @@ void on_end_element(void *context, const xmlChar *local_name, const xmlChar *pre
 void on_characters(void *context, const xmlChar *text, int length)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped)
+    if (ended(state))
         return;
     if (static_cast<size_t>(state->text.size()) + static_cast<size_t>(length) > MAX_TEXT_BYTES) {
         elog.log(QStringLiteral("ERROR: element text longer than %1 bytes\n").arg(MAX_TEXT_BYTES));
         stop(state);
         return;
     }
+    if (!within_expansion(state, static_cast<uint64_t>(length)))
+        return;
     state->text.append(reinterpret_cast<const char *>(text), length);
     state->has_text = true;
 }
@@ -180,7 +218,8 @@ void on_characters(void *context, const xmlChar *text, int length)
 void on_cdata(void *context, const xmlChar *text, int length)
 {
     READER_STATE *state = state_of(context);
-    if (state->stopped || !hand_over_text(state))
+    if (ended(state) || !hand_over_text(state) ||
+        !within_expansion(state, static_cast<uint64_t>(length)))
         return;
     // A CDATA section is a chunk of its own, even an empty one.
     if (!state->handler->characters({reinterpret_cast<const char *>(text), length}))
@@ -191,7 +230,7 @@ void on_cdata(void *context, const xmlChar *text, int length)
 void on_comment(void *context, const xmlChar *)
 {
     READER_STATE *state = state_of(context);
-    if (!state->stopped)
+    if (!ended(state))
         hand_over_text(state);
 }
 
@@ -211,7 +250,7 @@ xmlEntityPtr on_get_entity(void *context, const xmlChar *name)
         return entity;
     // Nothing outside the document is ever read: a reference to an external entity is
     // treated like one to an undeclared entity, and both stop the parse.
-    if (!state->stopped &&
+    if (!ended(state) &&
         !state->handler->skippedEntity(QString::fromUtf8(reinterpret_cast<const char *>(name))))
         stop(state);
     return nullptr;
@@ -249,6 +288,7 @@ int read_input(void *context, char *buffer, int length)
         }
         state->block_used = 0;
         state->block_size = static_cast<int>(got);
+        state->bytes_read += static_cast<uint64_t>(got);
     }
     const int count = qMin(length, state->block_size - state->block_used);
     memcpy(buffer, state->block.data() + state->block_used, static_cast<size_t>(count));
@@ -321,6 +361,16 @@ bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
 
     xmlParseDocument(context);
     const bool well_formed = context->wellFormed != 0;
+    // libxml2 takes a NUL byte after the root element for the end of the input and reads
+    // no further: a file padded with zeros after a crash, or two documents joined by one,
+    // would count as converted and be removed with the rest unread.
+    if (well_formed && !state.stopped && !state.failed && context->input != nullptr &&
+        context->input->cur < context->input->end) {
+        state.failed = true;
+        state.error_line = xmlSAX2GetLineNumber(context);
+        state.error_column = xmlSAX2GetColumnNumber(context);
+        state.error_message = QStringLiteral("Char 0x0 out of allowed range");
+    }
 
     if (context->myDoc != nullptr)
         xmlFreeDoc(context->myDoc);

@@ -8,6 +8,8 @@ packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libxml2-dev lib
 packages+=(dpkg-dev file groff-base man-db)
 # The example converted under memcheck.
 packages+=(valgrind)
+# The large-input tests: GNU time for the peak memory, perl for making the input.
+packages+=(time perl)
 
 missing=()
 for package in "${packages[@]}"; do
