@@ -45,8 +45,8 @@ CONF
 # An input stays unless its worker removed it after a complete conversion (a kill can
 # come that late), so the checks below are per file: either gone with its whole output,
 # or still there with whole lines of output at most.
-# Three inputs of different sizes (about 5 MB, 1 MB and 40 KB) and their whole output.
-declare -A nodes=([1400]=60000 [1415]=15000 [1430]=500)
+# Three inputs of different sizes (about 23 MB, 1 MB and 40 KB) and their whole output.
+declare -A nodes=([1400]=300000 [1415]=15000 [1430]=500)
 mkdir -p "$work/inputs" "$work/whole/output"
 for time in "${!nodes[@]}"; do
     awk -v n="${nodes[$time]}" 'BEGIN {
@@ -88,7 +88,8 @@ for ((trial = 1; trial <= trials; trial++)); do
     (cd "$run" && exec env TZ=UTC LC_ALL=C.UTF-8 "$binary" -c ../config.conf -i input -o output \
         -t 2 -d 1 2>log) &
     main=$!
-    sleep "0.$(printf '%03d' $((RANDOM % 200)))"
+    # The biggest file takes some 200 ms to convert: kills land all through the run.
+    sleep "0.$(printf '%03d' $((10 + RANDOM % 200)))"
     mapfile -t running < <(workers)
     victim=
     if [ "${#running[@]}" -gt 0 ]; then

@@ -69,7 +69,15 @@ attribute)
     ;;
 records)
     megabytes=50
-    [ "${CORVANE_SLOW_TESTS:-}" = 1 ] && megabytes=1024
+    if [ "${CORVANE_SLOW_TESTS:-}" = 1 ]; then
+        # The full run needs the input and about as much output on this file system.
+        free_mb=$(df -Pm "$run" | awk 'NR == 2 { print $4 }')
+        if [ "${free_mb:-0}" -ge 3072 ]; then
+            megabytes=1024
+        else
+            echo "scaled down to $megabytes MB: only ${free_mb:-?} MB free for the 1 GB run"
+        fi
+    fi
     # Blocks of 1,000 records, each block under a measValue of its own; the MD5 of the
     # output they must give comes out on the side.
     expected_md5=$(perl -MDigest::MD5 -e '
