@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include <QBuffer>
 #include <QIODevice>
 #include <QString>
 
@@ -51,7 +53,7 @@ struct READER_STATE {
     xmlParserCtxtPtr context = nullptr;
     QIODevice *input = nullptr;
 
-    std::vector<char> block; // input read ahead of the parser
+    std::unique_ptr<char[]> block; // input read ahead of the parser (left uninitialised)
     int block_used = 0;
     int block_size = 0;
     bool input_ended = false;
@@ -276,7 +278,7 @@ int read_input(void *context, char *buffer, int length)
     if (state->block_used == state->block_size) {
         if (state->input_ended || !state->input->isOpen())
             return 0;
-        const qint64 got = state->input->read(state->block.data(), READ_BLOCK);
+        const qint64 got = state->input->read(state->block.get(), READ_BLOCK);
         if (got <= 0) {
             state->input_ended = true;
             if (got < 0) {
@@ -291,7 +293,7 @@ int read_input(void *context, char *buffer, int length)
         state->bytes_read += static_cast<uint64_t>(got);
     }
     const int count = qMin(length, state->block_size - state->block_used);
-    memcpy(buffer, state->block.data() + state->block_used, static_cast<size_t>(count));
+    memcpy(buffer, state->block.get() + state->block_used, static_cast<size_t>(count));
     state->block_used += count;
     return count;
 }
@@ -307,7 +309,7 @@ xmlParserInputPtr load_nothing(const char *, const char *, xmlParserCtxtPtr cont
 
 void ignore_message(void *, const char *, ...) {}
 
-void set_up_library()
+void set_up_library_once()
 {
     static bool done = false;
     if (done)
@@ -320,9 +322,23 @@ void set_up_library()
 
 } // namespace
 
+void prepare_xml_reader()
+{
+    set_up_library_once();
+    // A first small document takes the library through its usual paths once: what it
+    // sets up or looks up on first use is then inherited by every worker, instead of
+    // being done again in each of them.
+    QBuffer warm_up;
+    warm_up.setData("<?xml version='1.0' encoding='UTF-8'?><!DOCTYPE a [<!ENTITY e 'x'>]>"
+                    "<a b='c'>d&amp;&e;<![CDATA[e]]><!--f--><g:h xmlns:g='urn:g'/></a>");
+    warm_up.open(QIODevice::ReadOnly);
+    XMLInputHandler handler;
+    read_with_libxml2(&warm_up, &handler);
+}
+
 bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
 {
-    set_up_library();
+    set_up_library_once();
 
     xmlSAXHandler sax;
     memset(&sax, 0, sizeof sax);
@@ -345,7 +361,7 @@ bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
     READER_STATE state;
     state.handler = handler;
     state.input = input;
-    state.block.resize(READ_BLOCK);
+    state.block.reset(new char[READ_BLOCK]);
 
     xmlParserCtxtPtr context = xmlCreateIOParserCtxt(&sax, nullptr, read_input, close_input, &state,
                                                      XML_CHAR_ENCODING_NONE);

@@ -3,9 +3,11 @@
 
 #include "convert/process_file.h"
 
+#include <utility>
+#include <vector>
+
 #include <QFile>
 #include <QRegExp>
-#include <QRegularExpression>
 
 #include "config/attribute.h"
 #include "convert/input_file.h"
@@ -16,16 +18,26 @@
 
 bool file_time_from_name(const QString &file_name, QDateTime *file_time)
 {
-    // The greedy ".*" in front makes the last date group of the name count. A
-    // backtracking engine gives that; QRegExp picks the first group of such a name, so
-    // the expression runs on QRegularExpression here.
-    static const QRegularExpression date_in_name(RX_INPUT_FILE_DATE,
-                                                 QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch found = date_in_name.match(file_name);
-    if (!found.hasMatch())
+    // The rule is RX_INPUT_FILE_DATE: its greedy ".*" in front makes the last group of
+    // an underscore, eight digits, an underscore and four digits count. QRegExp would
+    // pick the first such group, so the name is searched here from its end, which is
+    // what a backtracking engine does with that expression, without compiling one in
+    // every worker.
+    const auto digits = [&](int from, int count) {
+        for (int i = from; i < from + count; ++i) {
+            if (file_name[i] < QLatin1Char('0') || file_name[i] > QLatin1Char('9'))
+                return false;
+        }
+        return true;
+    };
+    int group = file_name.size() - 14;
+    while (group >= 0 && !(file_name[group] == QLatin1Char('_') && digits(group + 1, 8) &&
+                           file_name[group + 9] == QLatin1Char('_') && digits(group + 10, 4)))
+        --group;
+    if (group < 0)
         return false;
-    const QDate date = QDate::fromString(found.captured(1), INPUT_DATE_STRING);
-    const QTime time = QTime::fromString(found.captured(2), INPUT_TIME_STRING);
+    const QDate date = QDate::fromString(file_name.mid(group + 1, 8), INPUT_DATE_STRING);
+    const QTime time = QTime::fromString(file_name.mid(group + 10, 4), INPUT_TIME_STRING);
     if (!date.isValid() || !time.isValid()) {
         // Digits that form no date or time give no time at all, never a nearby one
         // (QDateTime would quietly read an hour of 25 as midnight).
@@ -48,6 +60,37 @@ XML_READER PROCESS_FILE::xml_reader = read_with_libxml2;
 
 PROCESS_FILE::PROCESS_FILE() { elog.debug(3, "CALLED: PROCESS_FILE::PROCESS_FILE()\n"); }
 
+namespace
+{
+
+// The file name patterns of the descriptions, compiled once: in the parent before the
+// first worker starts (prepare_conversions), so that no worker compiles them again.
+std::vector<std::pair<const ATTRIBUTE *, QRegExp>> file_name_patterns;
+
+QRegExp &file_name_pattern(const ATTRIBUTE *inputfile)
+{
+    for (auto &[node, pattern] : file_name_patterns) {
+        if (node == inputfile && pattern.pattern() == inputfile->name)
+            return pattern;
+    }
+    file_name_patterns.emplace_back(inputfile,
+                                    QRegExp(inputfile->name, Qt::CaseSensitive, QRegExp::RegExp));
+    return file_name_patterns.back().second;
+}
+
+} // namespace
+
+void prepare_conversions()
+{
+    for (ATTRIBUTE *node = GL_param.record_descriptions; node != nullptr; node = node->next) {
+        if (node->type == tok::INPUTFILE)
+            file_name_pattern(node);
+    }
+    QDateTime unused;
+    file_time_from_name(QStringLiteral("x_20000101_0000.xml"), &unused);
+    prepare_xml_reader();
+}
+
 int PROCESS_FILE::find_current_inputfile(QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::set_current_measurement()\n");
@@ -56,7 +99,7 @@ int PROCESS_FILE::find_current_inputfile(QString file_name)
             elog.log("ERROR: expected token INPUTFILE\n");
             return 1;
         }
-        QRegExp pattern(node->name, Qt::CaseSensitive, QRegExp::RegExp);
+        QRegExp &pattern = file_name_pattern(node);
         if (pattern.isValid() && pattern.indexIn(file_name, 0, QRegExp::CaretAtZero) >= 0) {
             GL_param.current_description = node;
             return 0;

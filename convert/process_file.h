@@ -28,6 +28,10 @@ public:
     static bool (*xml_reader)(QIODevice *input, XMLInputHandler *handler);
 };
 
+// Compiles what every conversion needs (file name patterns, the time expression) and
+// sets the XML reader up; called in the parent, before any worker is forked.
+void prepare_conversions();
+
 // The measurement time carried in an input file name: the last "_yyyyMMdd_hhmm" group.
 // Returns false when the name carries none.
 bool file_time_from_name(const QString &file_name, QDateTime *file_time);

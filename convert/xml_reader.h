@@ -14,4 +14,8 @@ using XML_READER = bool (*)(QIODevice *input, XMLInputHandler *handler);
 // The reader corvane uses: libxml2's SAX2 interface.
 bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler);
 
+// Sets the XML library up; done by the first read otherwise. The pool calls it before
+// it starts workers, so that they do not each do it again.
+void prepare_xml_reader();
+
 #endif

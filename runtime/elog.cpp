@@ -4,6 +4,7 @@
 #include "runtime/runtime.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace
 {
@@ -13,6 +14,20 @@ namespace
 void qt_message_to_log(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     elog.log(QStringLiteral("WARNING: ") + message + QLatin1Char('\n'));
+}
+
+// The local time of a line, formatted anew only when the second has changed: a worker
+// writes its lines within a few milliseconds.
+const QString &time_stamp()
+{
+    static time_t formatted_second = -1;
+    static QString stamp;
+    const time_t now = time(nullptr);
+    if (now != formatted_second) {
+        stamp = QDateTime::fromSecsSinceEpoch(now).toString(QStringLiteral("yyyy.MM.dd hh:mm:ss "));
+        formatted_second = now;
+    }
+    return stamp;
 }
 
 } // namespace
@@ -37,9 +52,7 @@ void ELOG::log(const QString &message)
 {
     // Lines of several processes meet on one stream: each message goes out in full
     // before log returns, so nothing stays buffered when a worker is forked.
-    writer << '[' << GL_param.mypid << "] "
-           << QDateTime::currentDateTime().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss "))
-           << message;
+    writer << '[' << GL_param.mypid << "] " << time_stamp() << message;
     writer.flush();
 }
 

@@ -117,10 +117,11 @@ if unprivileged "the unreadable input directory"; then
     [ "$(ls "$run/input" | wc -l)" = 2 ] || fail "input files are gone"
 fi
 
-# The worker of the first file is stopped as soon as it has started, the second file is
-# removed, and the worker goes on: the second worker meets a name without a file.
+# The worker of the first file (big enough to take a while) is stopped as soon as it has
+# started, the second file is removed, and the worker goes on: the second worker meets a
+# name without a file.
 new_run removed-after-listing 0
-awk 'BEGIN { print "<r>"; for (i = 0; i < 100000; i++) printf "<value>%d</value>\n", i; print "</r>" }' \
+awk 'BEGIN { print "<r>"; for (i = 0; i < 1000000; i++) printf "<value>%d</value>\n", i; print "</r>" }' \
     >"$run/input/x_20090317_1400.xml"
 printf '<r><value>1</value></r>\n' >"$run/input/y_20090317_1415.xml"
 corvane -i input -o output -t 1 &
@@ -145,7 +146,7 @@ grep -q 'ERROR: opening file input//y_20090317_1415.xml$' "$run/log" || fail "no
 grep -q 'ERROR: system strerror() No such file or directory$' "$run/log" || fail "no reason line"
 grep -q 'Info (1/2) Prozesse erfolgreich konvertiert$' "$run/log" || fail "wrong summary"
 [ ! -e "$run/output/0903171415_Q_values_.data" ] || fail "an output file for the vanished input"
-[ "$(wc -l <"$run/output/0903171400_Q_values_.data")" = 100001 ] || fail "the first file is incomplete"
+[ "$(wc -l <"$run/output/0903171400_Q_values_.data")" = 1000001 ] || fail "the first file is incomplete"
 
 [ "$failures" = 0 ] || exit 1
 echo "PASS: refused output directory, unreadable input directory, input removed after the listing"
