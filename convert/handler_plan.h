@@ -111,12 +111,11 @@ struct XMLInputHandler::PLAN {
     BYTE_STRING column_separator;               // UTF-8
     BYTE_STRING record_separator;               // UTF-8
 
-    // Which element names can cause anything at their start (with attributes) or end;
-    // at all others nothing is captured, no condition changes and no record is written.
-    std::vector<char> matters_at_start;
-    std::vector<char> matters_at_end;
-    bool every_start_matters = false;
-    bool every_end_matters = false;
+    // Per name number, the measurements (indexes, in order) for which the start (with
+    // attributes) or the end of such an element can cause anything: a capture, a change of
+    // a condition, a record, or a fault to report. For the others nothing happens there.
+    std::vector<std::vector<int>> measurements_at_start;
+    std::vector<std::vector<int>> measurements_at_end;
 
     MEASUREMENT_PLAN &of(ATTRIBUTE *measurement);
 };

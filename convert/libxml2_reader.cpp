@@ -56,6 +56,7 @@ struct READER_STATE {
     std::unique_ptr<char[]> block; // input read ahead of the parser (left uninitialised)
     int block_used = 0;
     int block_size = 0;
+    int block_room = 0;
     bool input_ended = false;
     uint64_t bytes_read = 0; // of the document, so far
     uint64_t bytes_handed_on = 0;
@@ -278,7 +279,7 @@ int read_input(void *context, char *buffer, int length)
     if (state->block_used == state->block_size) {
         if (state->input_ended || !state->input->isOpen())
             return 0;
-        const qint64 got = state->input->read(state->block.get(), READ_BLOCK);
+        const qint64 got = state->input->read(state->block.get(), state->block_room);
         if (got <= 0) {
             state->input_ended = true;
             if (got < 0) {
@@ -361,7 +362,11 @@ bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
     READER_STATE state;
     state.handler = handler;
     state.input = input;
-    state.block.reset(new char[READ_BLOCK]);
+    // No larger than the file: most input files are small.
+    const qint64 file_size = input->size();
+    state.block_room =
+        file_size > 0 && file_size < READ_BLOCK ? static_cast<int>(file_size) + 1 : READ_BLOCK;
+    state.block.reset(new char[static_cast<size_t>(state.block_room)]);
 
     xmlParserCtxtPtr context = xmlCreateIOParserCtxt(&sax, nullptr, read_input, close_input, &state,
                                                      XML_CHAR_ENCODING_NONE);

@@ -11,7 +11,9 @@
 
 OUTPUT_STREAM::OUTPUT_STREAM(QFile *output_file) : file(output_file)
 {
-    grow(BLOCK_SIZE + 64 * 1024);
+    // Small at first: most input files are small, and a buffer grows to the block size
+    // only for output that needs it.
+    grow(16 * 1024);
 }
 
 OUTPUT_STREAM &OUTPUT_STREAM::operator<<(const QString &text)

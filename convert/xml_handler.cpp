@@ -341,9 +341,8 @@ void XMLInputHandler::clear_conditions(MEASUREMENT_PLAN &m)
 bool XMLInputHandler::end_of_element()
 {
     const int id = hierarchy.innermost_id();
-    if (!plan->every_end_matters && !plan->matters_at_end[static_cast<size_t>(id)])
-        return true;
-    for (MEASUREMENT_PLAN &m : plan->measurements) {
+    for (int index : plan->measurements_at_end[static_cast<size_t>(id)]) {
+        MEASUREMENT_PLAN &m = plan->measurements[static_cast<size_t>(index)];
         if (!report_missing_parts(m))
             return false;
         if (m.visit_all_at_end) {
@@ -368,9 +367,8 @@ bool XMLInputHandler::end_of_element()
 bool XMLInputHandler::capture_attributes(const XML_ATTRIBUTE *atts, int count)
 {
     const int id = hierarchy.innermost_id();
-    if (!plan->every_start_matters && !plan->matters_at_start[static_cast<size_t>(id)])
-        return true;
-    for (MEASUREMENT_PLAN &m : plan->measurements) {
+    for (int index : plan->measurements_at_start[static_cast<size_t>(id)]) {
+        MEASUREMENT_PLAN &m = plan->measurements[static_cast<size_t>(index)];
         if (!report_missing_parts(m))
             return false;
         if (!m.visit_all_at_start) {
@@ -404,23 +402,22 @@ void XMLInputHandler::prepare()
     }
     // Every name is numbered now; the indexes need the final count.
     const size_t name_count = static_cast<size_t>(plan->names.count());
-    plan->matters_at_start.assign(name_count, 0);
-    plan->matters_at_end.assign(name_count, 0);
-    for (MEASUREMENT_PLAN &m : plan->measurements) {
+    plan->measurements_at_start.assign(name_count, {});
+    plan->measurements_at_end.assign(name_count, {});
+    for (size_t index = 0; index < plan->measurements.size(); ++index) {
+        MEASUREMENT_PLAN &m = plan->measurements[index];
         build_index(&m, plan->names.count());
         // Faults are reported at every element, and some conditions hold at every end.
-        if (m.node->type != tok::MEASUREMENT || m.columns == nullptr)
-            plan->every_start_matters = plan->every_end_matters = true;
-        if (m.visit_all_at_start)
-            plan->every_start_matters = true;
-        if (m.visit_all_at_end || m.match == nullptr || m.conditions.empty() || m.void_first ||
-            !m.any_end_conditions.empty())
-            plan->every_end_matters = true;
+        const bool faulty = m.node->type != tok::MEASUREMENT || m.columns == nullptr;
+        const bool every_start = faulty || m.visit_all_at_start;
+        const bool every_end = faulty || m.visit_all_at_end || m.match == nullptr ||
+                               m.conditions.empty() || m.void_first ||
+                               !m.any_end_conditions.empty();
         for (size_t id = 0; id < name_count; ++id) {
-            if (!m.start_columns[id].empty())
-                plan->matters_at_start[id] = 1;
-            if (!m.end_columns[id].empty() || !m.end_conditions[id].empty())
-                plan->matters_at_end[id] = 1;
+            if (every_start || !m.start_columns[id].empty())
+                plan->measurements_at_start[id].push_back(static_cast<int>(index));
+            if (every_end || !m.end_columns[id].empty() || !m.end_conditions[id].empty())
+                plan->measurements_at_end[id].push_back(static_cast<int>(index));
         }
     }
     prepare_output();
