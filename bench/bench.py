@@ -364,6 +364,11 @@ def targets(table):
     return out
 
 
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
 def machine_description():
     lines = []
     try:
@@ -435,6 +440,10 @@ def main():
     args = parser.parse_args()
 
     started = time.monotonic()
+    load_before = load_average()
+    if float(load_before.split()[0]) > 0.5:
+        log(f"warning: the machine is busy (load average {load_before}); "
+            "figures will be low and noisy")
     workdir = os.path.abspath(args.workdir)
     sets = dict(SMOKE_SETS if args.smoke else SETS)
     if not args.smoke:
@@ -478,7 +487,9 @@ def main():
     with open(base + ".md", "w") as out:
         out.write(f"Run of {stamp}, {args.runs} run(s) per row, {elapsed / 60:.1f} minutes "
                   "in all.\n\n")
-        out.write("\n".join("- " + line for line in machine_description()) + "\n\n")
+        out.write("\n".join("- " + line for line in machine_description()) + "\n")
+        out.write(f"- load average (1, 5, 15 min) before: {load_before}, "
+                  f"after: {load_average()}\n\n")
         out.write(format_table(table, markdown=True) + "\n")
         if goals:
             out.write("\n" + "\n".join("- " + g for g in goals) + "\n")

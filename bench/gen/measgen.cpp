@@ -7,6 +7,7 @@
 // name. Every file holds whole measInfo blocks until it has reached the requested size.
 // The content depends only on the seed and n: the same arguments give the same bytes.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -146,8 +147,10 @@ void put_value(std::string &out, Random &random, unsigned p)
     out += "</r>\n";
 }
 
+// Ends the block early, after a whole measValue, once `budget` bytes are in `out`: small
+// files come out close to their requested size instead of a whole block above it.
 void put_meas_info(std::string &out, Random &random, unsigned file, unsigned index,
-                   const std::string &end_time)
+                   const std::string &end_time, uint64_t budget)
 {
     const int group = static_cast<int>(index % GROUP_COUNT);
     const unsigned counters = 3 + random.below(38);
@@ -187,6 +190,8 @@ void put_meas_info(std::string &out, Random &random, unsigned file, unsigned ind
         out += random.below(100) < 3 ? "        <suspect>true</suspect>\n"
                                      : "        <suspect>false</suspect>\n";
         out += "      </measValue>\n";
+        if (out.size() >= budget)
+            break;
     }
     out += "    </measInfo>\n";
 }
@@ -246,7 +251,8 @@ int write_file(const char *directory, unsigned file, uint64_t size, uint64_t see
     unsigned index = 0;
     bool ok = true;
     do {
-        put_meas_info(out, random, file, index++, end_iso);
+        const uint64_t budget = size - std::min(size, written + footer.size() + 20);
+        put_meas_info(out, random, file, index++, end_iso, budget);
         if (out.size() >= (1u << 20)) {
             ok = ok && fwrite(out.data(), 1, out.size(), stream) == out.size();
             written += out.size();
