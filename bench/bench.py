@@ -117,6 +117,7 @@ class Program:
         self.note = note
         self.seconds = []
         self.rss_kb = []
+        self.cpu = []
         self.failed = ""
 
 
@@ -127,11 +128,14 @@ def time_command(argv, rss_file, log_file, env):
                                 stdout=subprocess.DEVNULL, stderr=err, env=env)
     elapsed = time.perf_counter() - started
     rss = 0
+    cpu = 0.0
     with open(rss_file) as f:
         for line in f:
             if "Maximum resident set size" in line:
                 rss = int(line.split(":")[1])
-    return result.returncode, elapsed, rss
+            elif "User time (seconds)" in line or "System time (seconds)" in line:
+                cpu += float(line.split(":")[1])
+    return result.returncode, elapsed, rss, cpu
 
 
 def compare_trees(reference, candidate):
@@ -239,17 +243,18 @@ def run_set(data, rows, runs, workdir, env):
                 files = sorted(os.path.join(indir, os.path.basename(f)) for f in data.files)
             os.sync()
             slug = re.sub(r"[^A-Za-z0-9]+", "_", f"{data.name} {row.name}").strip("_")
-            status, seconds, rss = time_command(row.command(indir, files, outdir),
+            status, seconds, rss, cpu = time_command(row.command(indir, files, outdir),
                                                 os.path.join(scratch, "time.txt"),
                                                 os.path.join(logs, slug + ".log"), env)
             log(f"  {data.name:6} run {run + 1}/{runs}  {row.name:34} {seconds:8.2f} s "
-                f"{rss / 1024:7.1f} MB")
+                f"{cpu:8.2f} s CPU {rss / 1024:7.1f} MB")
             if status != 0:
                 row.failed = f"exit status {status}, see logs/{slug}.log"
                 problems.append(f"{data.name} / {row.name}: {row.failed}")
                 continue
             row.seconds.append(seconds)
             row.rss_kb.append(rss)
+            row.cpu.append(cpu)
             if row.fresh_input and os.listdir(indir):
                 row.failed = "input files left behind at debug level 0"
                 problems.append(f"{data.name} / {row.name}: {row.failed}")
@@ -286,7 +291,7 @@ def summarize(data, rows):
             seconds = statistics.median(row.seconds)
             entry.update(seconds=seconds, mbps=data.bytes / MB / seconds,
                          files=len(data.files) / seconds, rss=max(row.rss_kb) / 1024,
-                         runs=len(row.seconds))
+                         cpu=statistics.median(row.cpu), runs=len(row.seconds))
             if ref_mbps:
                 entry["ratio"] = ref_mbps / entry["mbps"]
         table.append(entry)
@@ -295,18 +300,18 @@ def summarize(data, rows):
 
 def format_table(table, markdown):
     head = ["set", "program", "MB/s", "files/s", "peak RSS MB", "corvane ÷ this", "median s",
-            "runs", "note"]
+            "CPU s", "runs", "note"]
     lines = []
     for e in table:
         if "mbps" in e:
-            cells = [e["set"], e["program"], f"{e['mbps']:.1f}", f"{e['files']:.1f}",
+            cells = [e["set"], e["program"], figure(e["mbps"]), figure(e["files"]),
                      f"{e['rss']:.1f}", f"{e['ratio']:.2f}" if "ratio" in e else "",
-                     f"{e['seconds']:.2f}", str(e["runs"]), e["note"]]
+                     f"{e['seconds']:.2f}", f"{e['cpu']:.2f}", str(e["runs"]), e["note"]]
         else:
-            cells = [e["set"], e["program"], "", "", "", "", "", "0", e["note"]]
+            cells = [e["set"], e["program"], "", "", "", "", "", "", "0", e["note"]]
         lines.append(cells)
     if markdown:
-        right = {2, 3, 4, 5, 6, 7}
+        right = {2, 3, 4, 5, 6, 7, 8}
         out = ["| " + " | ".join(head) + " |",
                "|" + "|".join("---:" if i in right else "---" for i in range(len(head))) + "|"]
         out += ["| " + " | ".join(c) + " |" for c in lines]
@@ -315,9 +320,16 @@ def format_table(table, markdown):
     out = ["  ".join(h.ljust(w) for h, w in zip(head, widths)).rstrip()]
     out.append("  ".join("-" * w for w in widths))
     for c in lines:
-        out.append("  ".join(c[i].rjust(widths[i]) if 2 <= i <= 7 else c[i].ljust(widths[i])
+        out.append("  ".join(c[i].rjust(widths[i]) if 2 <= i <= 8 else c[i].ljust(widths[i])
                              for i in range(len(head))).rstrip())
     return "\n".join(out)
+
+
+def figure(value):
+    """Three significant digits or more: 7060, 145, 9.63, 0.0517."""
+    if value >= 100:
+        return f"{value:.0f}"
+    return f"{value:#.3g}"
 
 
 def find(table, set_name, program):
@@ -440,6 +452,7 @@ def main():
     args = parser.parse_args()
 
     started = time.monotonic()
+    stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     load_before = load_average()
     if float(load_before.split()[0]) > 0.5:
         log(f"warning: the machine is busy (load average {load_before}); "
@@ -473,7 +486,6 @@ def main():
         table += summarize(data, rows)
 
     elapsed = time.monotonic() - started
-    stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     text = format_table(table, markdown=False)
     goals = targets(table)
     print()
