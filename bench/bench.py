@@ -327,7 +327,7 @@ def format_table(table, markdown):
 
 def figure(value):
     """Three significant digits or more: 7060, 145, 9.63, 0.0517."""
-    if value >= 100:
+    if value >= 99.95:
         return f"{value:.0f}"
     return f"{value:#.3g}"
 
