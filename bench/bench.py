@@ -452,7 +452,8 @@ def main():
     args = parser.parse_args()
 
     started = time.monotonic()
-    stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
+    started_at = datetime.datetime.now()
+    stamp = started_at.strftime("%Y-%m-%d %H:%M")
     load_before = load_average()
     if float(load_before.split()[0]) > 0.5:
         log(f"warning: the machine is busy (load average {load_before}); "
@@ -495,7 +496,9 @@ def main():
         print("\n".join(goals))
     results = os.path.join(workdir, "results")
     os.makedirs(results, exist_ok=True)
-    base = os.path.join(results, "smoke" if args.smoke else "bench")
+    # Named by the start time, so that a partial run never replaces an earlier table.
+    base = os.path.join(results, ("smoke-" if args.smoke else "bench-") +
+                        started_at.strftime("%Y%m%d-%H%M%S"))
     with open(base + ".md", "w") as out:
         out.write(f"Run of {stamp}, {args.runs} run(s) per row, {elapsed / 60:.1f} minutes "
                   "in all.\n\n")
