@@ -36,7 +36,7 @@ struct Civil {
     int year, month, day, hour, minute;
 };
 
-// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's algorithm), so the
+// Days since 1970-01-01 to a proleptic Gregorian date (the usual civil-from-days method), so the
 // generator needs no time zone: the stamps are plain wall-clock digits.
 Civil civil_from_minutes(int64_t minutes)
 {
