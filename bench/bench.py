@@ -1,0 +1,540 @@
+#!/usr/bin/python3
+"""bench.py - times corvane against its peers and the parse-only floors on generated
+measCollec files, checks that every peer writes byte-identical output, and prints one
+table. Started by run.sh, which installs the packages and builds the programs first.
+"""
+
+import argparse
+import datetime
+import hashlib
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+MB = 1_000_000
+
+# name: (files, bytes per file). The large set is sized from the command line.
+SETS = {
+    "small": (10_000, 20_000),
+    "medium": (20, 5_000_000),
+    "large": (1, 200 * MB),
+}
+SMOKE_SETS = {
+    "small": (30, 20_000),
+    "medium": (3, 400_000),
+    "large": (1, 3 * MB),
+}
+SEED = 1
+
+# The corvane row every other row of a set is compared with.
+REFERENCE = {
+    "small": "corvane -t 2 -d 1",
+    "medium": "corvane -t 2",
+    "large": "corvane -t 1",
+}
+
+# xsltproc holds the whole document tree: about 23 bytes of memory per input byte.
+XSLT_BYTES_PER_INPUT_BYTE = 30
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def run_quiet(command, **kwargs):
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, **kwargs)
+
+
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    elif os.path.exists(path):
+        os.remove(path)
+
+
+def mem_available():
+    with open("/proc/meminfo") as meminfo:
+        for line in meminfo:
+            if line.startswith("MemAvailable:"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+
+class Data:
+    """One generated set, cached in the work directory between runs of the script."""
+
+    def __init__(self, name, count, size, tools, workdir):
+        self.name = name
+        self.count = count
+        self.size = size
+        self.dir = os.path.join(workdir, "data", f"{name}-{count}x{size}-seed{SEED}")
+        self.measgen = os.path.join(tools, "measgen")
+
+    def ensure(self):
+        marker = os.path.join(self.dir, ".complete")
+        expected = f"{self.count} {self.size} {SEED} {file_digest(self.measgen)}\n"
+        if os.path.exists(marker) and open(marker).read() == expected:
+            log(f"using the {self.name} set in {self.dir}")
+        else:
+            remove(self.dir)
+            os.makedirs(self.dir)
+            log(f"generating the {self.name} set ({self.count} x {self.size} bytes)")
+            started = time.monotonic()
+            run_quiet([self.measgen, self.dir, str(self.count), str(self.size), str(SEED)])
+            log(f"  {time.monotonic() - started:.1f} s")
+            with open(marker, "w") as out:
+                out.write(expected)
+        self.files = sorted(os.path.join(self.dir, f) for f in os.listdir(self.dir)
+                            if f.endswith(".xml"))
+        self.bytes = sum(os.path.getsize(f) for f in self.files)
+        # Read once so that every program finds the files in the page cache.
+        for path in self.files:
+            with open(path, "rb") as f:
+                while f.read(1 << 24):
+                    pass
+
+
+def file_digest(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        digest.update(f.read())
+    return digest.hexdigest()[:16]
+
+
+class Program:
+    """One row of the table: a command run over all files of a set."""
+
+    def __init__(self, name, command, writes_output=True, fresh_input=False, note=""):
+        self.name = name
+        self.command = command          # function (input dir, files, output dir) -> argv
+        self.writes_output = writes_output
+        self.fresh_input = fresh_input  # runs on a copy of the set (corvane -d 0 removes it)
+        self.note = note
+        self.seconds = []
+        self.rss_kb = []
+        self.cpu = []
+        self.failed = ""
+
+
+def time_command(argv, rss_file, log_file, env):
+    started = time.perf_counter()
+    with open(log_file, "wb") as err:
+        result = subprocess.run(["/usr/bin/time", "-v", "-o", rss_file] + argv,
+                                stdout=subprocess.DEVNULL, stderr=err, env=env)
+    elapsed = time.perf_counter() - started
+    rss = 0
+    cpu = 0.0
+    with open(rss_file) as f:
+        for line in f:
+            if "Maximum resident set size" in line:
+                rss = int(line.split(":")[1])
+            elif "User time (seconds)" in line or "System time (seconds)" in line:
+                cpu += float(line.split(":")[1])
+    return result.returncode, elapsed, rss, cpu
+
+
+def compare_trees(reference, candidate):
+    """Returns '' when both directories hold the same names with the same bytes."""
+    ref_names = sorted(os.listdir(reference))
+    names = sorted(os.listdir(candidate))
+    if ref_names != names:
+        missing = sorted(set(ref_names) - set(names))[:3]
+        extra = sorted(set(names) - set(ref_names))[:3]
+        return f"file names differ (missing {missing}, extra {extra})"
+    if not names:
+        return "no output files"
+    for name in names:
+        difference = compare_files(os.path.join(reference, name), os.path.join(candidate, name))
+        if difference:
+            return f"{name}: {difference}"
+    return ""
+
+
+def compare_files(a, b):
+    if os.path.getsize(a) != os.path.getsize(b):
+        return f"sizes differ ({os.path.getsize(a)} and {os.path.getsize(b)} bytes)"
+    offset = 0
+    with open(a, "rb") as fa, open(b, "rb") as fb:
+        while True:
+            block_a = fa.read(1 << 20)
+            block_b = fb.read(1 << 20)
+            if block_a != block_b:
+                at = next(i for i in range(min(len(block_a), len(block_b)))
+                          if block_a[i] != block_b[i])
+                return f"differ at byte {offset + at + 1}"
+            if not block_a:
+                return ""
+            offset += len(block_a)
+
+
+def programs_for(set_name, paths, largest, smoke):
+    corvane, conf, tools, peers = paths["corvane"], paths["conf"], paths["tools"], paths["peers"]
+
+    def corvane_run(workers, level):
+        return lambda indir, files, outdir: [corvane, "-c", conf, "-t", str(workers), "-d",
+                                             str(level), "-i", indir, "-o", outdir]
+
+    def floor_one_process(floor):
+        return lambda indir, files, outdir: [os.path.join(tools, floor)] + files
+
+    def floor_per_file(floor):
+        # One process per file, two at a time, as corvane -t 2 runs its workers.
+        return lambda indir, files, outdir: [
+            "sh", "-c", 'printf "%s\\n" "$1"/*.xml | xargs -P2 -n1 "$2"', "sh", indir,
+            os.path.join(tools, floor)]
+
+    rows = [
+        Program("corvane -t 1", corvane_run(1, 1)),
+        Program("corvane -t 2", corvane_run(2, 1)),
+    ]
+    if set_name == "small":
+        rows[1].name = "corvane -t 2 -d 1"
+        rows.append(Program("corvane -t 2 -d 0", corvane_run(2, 0), fresh_input=True,
+                            note="inputs removed; copying them back is not timed"))
+    xslt = Program("xsltproc (XSLT 1.0)", lambda indir, files, outdir: [
+        os.path.join(peers, "xslt_convert.sh"), outdir] + files,
+        note="one xsltproc per file")
+    # One xsltproc per file makes the full small set take minutes per run; smoke keeps it.
+    if set_name != "small" or smoke:
+        if largest * XSLT_BYTES_PER_INPUT_BYTE > mem_available():
+            xslt.failed = "skipped: not enough memory for the document tree"
+        rows.append(xslt)
+    rows.append(Program("lxml iterparse", lambda indir, files, outdir: [
+        "/usr/bin/python3", os.path.join(peers, "lxml_convert.py"), outdir] + files))
+    for floor, label in (("floor_libxml2", "libxml2 SAX2"), ("floor_expat", "expat"),
+                         ("floor_qt", "QXmlSimpleReader")):
+        if set_name == "large":
+            rows.append(Program(f"floor {label}", floor_one_process(floor), writes_output=False))
+        else:
+            rows.append(Program(f"floor {label}, 1 process", floor_one_process(floor),
+                                writes_output=False))
+            rows.append(Program(f"floor {label}, per file -P2", floor_per_file(floor),
+                                writes_output=False))
+    return rows
+
+
+def run_set(data, rows, runs, workdir, env):
+    """Runs every row `runs` times, rows interleaved so that drift hits all alike.
+    Returns the problems found."""
+    problems = []
+    scratch = os.path.join(workdir, "scratch")
+    reference = os.path.join(workdir, "reference", data.name)
+    logs = os.path.join(workdir, "logs")
+    os.makedirs(logs, exist_ok=True)
+    remove(reference)
+    for run in range(runs):
+        for row in rows:
+            if row.failed:
+                continue
+            remove(scratch)
+            outdir = os.path.join(scratch, "output")
+            os.makedirs(outdir)
+            indir, files = data.dir, data.files
+            if row.fresh_input:
+                indir = os.path.join(scratch, "input")
+                run_quiet(["cp", "-r", data.dir, indir])
+                os.remove(os.path.join(indir, ".complete"))
+                files = sorted(os.path.join(indir, os.path.basename(f)) for f in data.files)
+            os.sync()
+            slug = re.sub(r"[^A-Za-z0-9]+", "_", f"{data.name} {row.name}").strip("_")
+            status, seconds, rss, cpu = time_command(
+                row.command(indir, files, outdir), os.path.join(scratch, "time.txt"),
+                os.path.join(logs, slug + ".log"), env)
+            log(f"  {data.name:6} run {run + 1}/{runs}  {row.name:34} {seconds:8.2f} s "
+                f"{cpu:8.2f} s CPU {rss / 1024:7.1f} MB")
+            if status != 0:
+                row.failed = f"exit status {status}, see logs/{slug}.log"
+                problems.append(f"{data.name} / {row.name}: {row.failed}")
+                continue
+            row.seconds.append(seconds)
+            row.rss_kb.append(rss)
+            row.cpu.append(cpu)
+            if row.fresh_input and os.listdir(indir):
+                row.failed = "input files left behind at debug level 0"
+                problems.append(f"{data.name} / {row.name}: {row.failed}")
+            if not row.writes_output:
+                continue
+            if not os.path.isdir(reference):
+                if not row.name.startswith("corvane"):
+                    row.failed = "no corvane output to compare with"
+                    problems.append(f"{data.name} / {row.name}: {row.failed}")
+                    continue
+                # The first corvane run is the reference every other output must equal.
+                os.makedirs(os.path.dirname(reference), exist_ok=True)
+                os.rename(outdir, reference)
+                log(f"  {data.name:6} reference output: {len(os.listdir(reference))} files")
+            elif run == 0:
+                difference = compare_trees(reference, outdir)
+                if difference:
+                    row.failed = f"output differs from corvane's: {difference}"
+                    problems.append(f"{data.name} / {row.name}: {row.failed}")
+                else:
+                    log(f"  {data.name:6} {row.name}: output identical to corvane's")
+    remove(scratch)
+    return problems
+
+
+def summarize(data, rows):
+    reference = next(r for r in rows if r.name == REFERENCE[data.name])
+    ref_mbps = data.bytes / MB / statistics.median(reference.seconds) if reference.seconds \
+        else None
+    table = []
+    for row in rows:
+        entry = {"set": data.name, "program": row.name, "note": row.failed or row.note}
+        if row.seconds and not row.failed.startswith("output differs"):
+            seconds = statistics.median(row.seconds)
+            entry.update(seconds=seconds, mbps=data.bytes / MB / seconds,
+                         files=len(data.files) / seconds, rss=max(row.rss_kb) / 1024,
+                         cpu=statistics.median(row.cpu), runs=len(row.seconds))
+            if ref_mbps:
+                entry["ratio"] = ref_mbps / entry["mbps"]
+        table.append(entry)
+    return table
+
+
+def format_table(table, markdown):
+    head = ["set", "program", "MB/s", "files/s", "peak RSS MB", "corvane ÷ this", "median s",
+            "CPU s", "runs", "note"]
+    lines = []
+    for e in table:
+        if "mbps" in e:
+            cells = [e["set"], e["program"], figure(e["mbps"]), figure(e["files"]),
+                     f"{e['rss']:.1f}", f"{e['ratio']:.2f}" if "ratio" in e else "",
+                     f"{e['seconds']:.2f}", f"{e['cpu']:.2f}", str(e["runs"]), e["note"]]
+        else:
+            cells = [e["set"], e["program"], "", "", "", "", "", "", "0", e["note"]]
+        lines.append(cells)
+    if markdown:
+        right = {2, 3, 4, 5, 6, 7, 8}
+        out = ["| " + " | ".join(head) + " |",
+               "|" + "|".join("---:" if i in right else "---" for i in range(len(head))) + "|"]
+        out += ["| " + " | ".join(c) + " |" for c in lines]
+        return "\n".join(out)
+    widths = [max(len(h), *(len(c[i]) for c in lines)) for i, h in enumerate(head)]
+    out = ["  ".join(h.ljust(w) for h, w in zip(head, widths)).rstrip()]
+    out.append("  ".join("-" * w for w in widths))
+    for c in lines:
+        out.append("  ".join(c[i].rjust(widths[i]) if 2 <= i <= 8 else c[i].ljust(widths[i])
+                             for i in range(len(head))).rstrip())
+    return "\n".join(out)
+
+
+def figure(value):
+    """Three significant digits or more: 7060, 145, 9.63, 0.0517."""
+    if value >= 99.95:
+        return f"{value:.0f}"
+    return f"{value:#.3g}"
+
+
+def find(table, set_name, program):
+    for e in table:
+        if e["set"] == set_name and e["program"] == program and "mbps" in e:
+            return e
+    return None
+
+
+def targets(table):
+    """The performance goals, set against the figures of this run."""
+    out = []
+
+    def ratio(label, a, b, goal, key="mbps"):
+        if a and b:
+            value = a[key] / b[key]
+            met = "met" if value >= goal else "not met"
+            out.append(f"{label}: {value:.2f} (goal at least {goal}; {met})")
+
+    large_t1 = find(table, "large", "corvane -t 1")
+    ratio("large, corvane -t 1 ÷ libxml2 SAX2 floor", large_t1,
+          find(table, "large", "floor libxml2 SAX2"), 0.6)
+    ratio("large, corvane -t 1 ÷ lxml iterparse", large_t1,
+          find(table, "large", "lxml iterparse"), 5)
+    ratio("large, corvane -t 1 ÷ xsltproc", large_t1,
+          find(table, "large", "xsltproc (XSLT 1.0)"), 12)
+    medium_t2 = find(table, "medium", "corvane -t 2")
+    ratio("medium, corvane -t 2 ÷ libxml2 SAX2 floor per file -P2", medium_t2,
+          find(table, "medium", "floor libxml2 SAX2, per file -P2"), 0.5)
+    ratio("medium, corvane -t 2 ÷ corvane -t 1", medium_t2,
+          find(table, "medium", "corvane -t 1"), 1.8)
+    small_d1 = find(table, "small", "corvane -t 2 -d 1")
+    small_d0 = find(table, "small", "corvane -t 2 -d 0")
+    if small_d1:
+        met = "met" if small_d1["files"] >= 1500 else "not met"
+        extra = f"; at -d 0: {small_d0['files']:.0f} files/s" if small_d0 else ""
+        out.append(f"small, corvane -t 2 -d 1: {small_d1['files']:.0f} files/s "
+                   f"(goal at least 1500; {met}){extra}")
+    corvane_rss = [e["rss"] for e in table if e["program"].startswith("corvane") and "rss" in e]
+    if corvane_rss:
+        largest = max(corvane_rss)
+        met = "met" if largest < 50 else "not met"
+        out.append(f"corvane peak RSS: {largest:.1f} MB (goal under 50 MB; {met})")
+    return out
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def machine_description():
+    lines = []
+    try:
+        model = re.search(r"Model name:\s*(.*)", subprocess.run(
+            ["lscpu"], capture_output=True, text=True).stdout)
+        cpu = model.group(1).strip() if model else platform.processor()
+    except OSError:
+        cpu = platform.processor()
+    with open("/proc/meminfo") as meminfo:
+        total = int(meminfo.readline().split()[1]) / 1024 / 1024
+    lines.append(f"{os.cpu_count()} CPUs ({cpu}), {total:.1f} GiB memory, "
+                 f"Linux {platform.release()}")
+    versions = []
+    for package in ("libxml2", "libxslt1.1", "libexpat1", "libqt6core6", "libqt6core5compat6",
+                    "python3-lxml"):
+        result = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                                capture_output=True, text=True)
+        if result.returncode == 0:
+            versions.append(f"{package} {result.stdout}")
+    lines.append("packages: " + ", ".join(versions))
+    return lines
+
+
+def plot(table, png):
+    """A horizontal bar chart of MB/s: corvane blue, peers orange, floors grey."""
+    gnuplot = shutil.which("gnuplot")
+    rows = [e for e in table if "mbps" in e]
+    if not gnuplot or not rows:
+        return False
+    data = png[:-4] + ".dat"
+    with open(data, "w") as out:
+        # gnuplot draws the first line at the bottom; reversed, the chart reads like the table.
+        for e in reversed(rows):
+            kind = 0 if e["program"].startswith("corvane") else \
+                2 if e["program"].startswith("floor") else 1
+            out.write(f"\"{e['set']}: {e['program']}\" {e['mbps']:.2f} {kind}\n")
+    script = f"""
+set terminal pngcairo size 1000,{120 + 22 * len(rows)} font ',9'
+set output '{png}'
+set title 'MB/s of input, median of the runs (longer is faster)'
+set style fill solid 0.8 noborder
+set xrange [0:*]
+set yrange [-0.7:{len(rows) - 0.3}]
+set grid xtics
+set lmargin 38
+set ytics scale 0
+unset key
+set palette defined (0 '#2f5597', 1 '#ed7d31', 2 '#a5a5a5')
+set cbrange [0:2]
+unset colorbox
+plot '{data}' using ($2/2):0:($2/2):(0.35):3:ytic(1) with boxxyerror fc palette, \\
+     '' using 2:0:(sprintf(' %.1f', $2)) with labels left
+"""
+    result = subprocess.run([gnuplot], input=script, text=True, capture_output=True)
+    return result.returncode == 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("--corvane", required=True)
+    parser.add_argument("--tools", required=True, help="directory of measgen and the floors")
+    parser.add_argument("--conf", required=True)
+    parser.add_argument("--peers", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--large-mb", type=int, default=200)
+    parser.add_argument("--sets", default="small,medium,large")
+    parser.add_argument("--smoke", action="store_true")
+    args = parser.parse_args()
+
+    started = time.monotonic()
+    started_at = datetime.datetime.now()
+    stamp = started_at.strftime("%Y-%m-%d %H:%M")
+    load_before = load_average()
+    if float(load_before.split()[0]) > 0.5:
+        log(f"warning: the machine is busy (load average {load_before}); "
+            "figures will be low and noisy")
+    workdir = os.path.abspath(args.workdir)
+    sets = dict(SMOKE_SETS if args.smoke else SETS)
+    if not args.smoke:
+        sets["large"] = (1, args.large_mb * MB)
+    wanted = [s.strip() for s in args.sets.split(",") if s.strip()]
+    unknown = [s for s in wanted if s not in sets]
+    if unknown:
+        parser.error(f"unknown set {unknown[0]} (choose from small, medium, large)")
+    env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8")
+    paths = {"corvane": os.path.abspath(args.corvane), "conf": os.path.abspath(args.conf),
+             "tools": os.path.abspath(args.tools), "peers": os.path.abspath(args.peers)}
+
+    problems = []
+    if args.smoke:
+        problems += check_generator(paths["tools"], workdir)
+    table = []
+    for name in ("small", "medium", "large"):
+        if name not in wanted:
+            continue
+        count, size = sets[name]
+        data = Data(name, count, size, paths["tools"], workdir)
+        data.ensure()
+        log(f"{name}: {len(data.files)} files, {data.bytes / MB:.1f} MB")
+        largest = max(os.path.getsize(f) for f in data.files)
+        rows = programs_for(name, paths, largest, args.smoke)
+        problems += run_set(data, rows, args.runs, workdir, env)
+        table += summarize(data, rows)
+
+    elapsed = time.monotonic() - started
+    text = format_table(table, markdown=False)
+    goals = targets(table)
+    print()
+    print(text)
+    if goals:
+        print()
+        print("\n".join(goals))
+    results = os.path.join(workdir, "results")
+    os.makedirs(results, exist_ok=True)
+    # Named by the start time, so that a partial run never replaces an earlier table.
+    base = os.path.join(results, ("smoke-" if args.smoke else "bench-") +
+                        started_at.strftime("%Y%m%d-%H%M%S"))
+    with open(base + ".md", "w") as out:
+        out.write(f"Run of {stamp}, {args.runs} run(s) per row, {elapsed / 60:.1f} minutes "
+                  "in all.\n\n")
+        out.write("\n".join("- " + line for line in machine_description()) + "\n")
+        out.write(f"- load average (1, 5, 15 min) before: {load_before}, "
+                  f"after: {load_average()}\n\n")
+        out.write(format_table(table, markdown=True) + "\n")
+        if goals:
+            out.write("\n" + "\n".join("- " + g for g in goals) + "\n")
+    print()
+    print(f"table written to {base}.md")
+    if plot(table, base + ".png"):
+        print(f"chart written to {base}.png")
+    print(f"whole run: {elapsed / 60:.1f} minutes")
+    if problems:
+        print()
+        print("PROBLEMS:")
+        print("\n".join("  " + p for p in problems))
+        return 1
+    return 0
+
+
+def check_generator(tools, workdir):
+    """The generator must give the same bytes for the same arguments."""
+    measgen = os.path.join(tools, "measgen")
+    dirs = [os.path.join(workdir, "determinism", d) for d in ("a", "b")]
+    for d in dirs:
+        remove(d)
+        os.makedirs(d)
+        run_quiet([measgen, d, "3", "50000", "7"])
+    difference = compare_trees(dirs[0], dirs[1])
+    remove(os.path.dirname(dirs[0]))
+    if difference:
+        return [f"generator is not deterministic: {difference}"]
+    log("generator: same arguments, same bytes")
+    return []
+
+
+if __name__ == "__main__":
+    sys.exit(main())

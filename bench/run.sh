@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# run.sh - the benchmark in one command: installs what is missing, builds corvane (Release),
+# the input generator and the parse-only floors, generates the input sets once, then times
+# corvane, its peers (xsltproc, lxml) and the floors and prints one table.
+#
+# Usage: bench/run.sh [--smoke] [--runs N] [--gb | --large-mb N] [--sets LIST] [--workdir DIR]
+#
+#   --smoke        tiny sets, one run, peers' byte identity checked (under a minute)
+#   --runs N       runs per row, the median is reported (default 5; 1 for --smoke)
+#   --gb           the large set is one file of 1 GB (default 200 MB)
+#   --large-mb N   the large set is one file of N MB
+#   --sets LIST    comma-separated subset of small,medium,large (default all three)
+#   --workdir DIR  generated files, builds and results (default $TMPDIR/corvane-bench)
+#
+# Generated data stays in the work directory between runs and is made again only when
+# the generator or the set's size changes. Nothing is written into the repository.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+workdir=${TMPDIR:-/tmp}/corvane-bench
+runs=
+large_mb=200
+sets=small,medium,large
+smoke=()
+
+usage() {
+    sed -n '2,15s/^# \{0,1\}//p' "$0" >&2
+    exit 2
+}
+
+while [ $# -gt 0 ]; do
+    case $1 in
+    --smoke) smoke=(--smoke) ;;
+    --runs) runs=${2:?}; shift ;;
+    --gb) large_mb=1000 ;;
+    --large-mb) large_mb=${2:?}; shift ;;
+    --sets) sets=${2:?}; shift ;;
+    --workdir) workdir=${2:?}; shift ;;
+    -h | --help) usage ;;
+    *) echo "run.sh: unknown option $1" >&2; usage ;;
+    esac
+    shift
+done
+if [ -z "$runs" ]; then
+    runs=5
+    [ ${#smoke[@]} -gt 0 ] && runs=1
+fi
+mkdir -p "$workdir"
+workdir=$(cd "$workdir" && pwd)
+# Smoke data and results are kept apart, so that a smoke test never replaces the
+# full-size sets or the last full table; the builds are shared.
+datadir=$workdir
+[ ${#smoke[@]} -gt 0 ] && datadir=$workdir/smoke
+
+"$repo/scripts/install-deps.sh" pkg-config xsltproc python3 python3-lxml libxml2-dev \
+    libexpat1-dev time gnuplot-nox
+
+jobs=$(nproc)
+echo "building corvane (Release) in $workdir/build-corvane" >&2
+cmake -S "$repo" -B "$workdir/build-corvane" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$workdir/build-corvane" --target corvane -j"$jobs" >/dev/null
+echo "building the generator and the floors in $workdir/build-tools" >&2
+cmake -S "$repo/bench" -B "$workdir/build-tools" >/dev/null
+cmake --build "$workdir/build-tools" -j"$jobs" >/dev/null
+
+# Debian's interpreter: it is the one python3-lxml is installed for.
+exec /usr/bin/python3 "$repo/bench/bench.py" "${smoke[@]}" --runs "$runs" \
+    --large-mb "$large_mb" --sets "$sets" --workdir "$datadir" \
+    --corvane "$workdir/build-corvane/corvane" --tools "$workdir/build-tools" \
+    --conf "$repo/bench/bench.conf" --peers "$repo/bench/peers"
