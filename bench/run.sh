@@ -4,6 +4,7 @@
 # corvane, its peers (xsltproc, lxml) and the floors and prints one table.
 #
 # Usage: bench/run.sh [--smoke] [--runs N] [--gb | --large-mb N] [--sets LIST] [--workdir DIR]
+#                     [--disk]
 #
 #   --smoke        tiny sets, one run, peers' byte identity checked (under a minute)
 #   --runs N       runs per row, the median is reported (default 5; 1 for --smoke)
@@ -11,6 +12,7 @@
 #   --large-mb N   the large set is one file of N MB
 #   --sets LIST    comma-separated subset of small,medium,large (default all three)
 #   --workdir DIR  generated files, builds and results (default $TMPDIR/corvane-bench)
+#   --disk         timed output into the work directory, not a tmpfs (/dev/shm) with room
 #
 # Generated data stays in the work directory between runs and is made again only when
 # the generator or the set's size changes. Nothing is written into the repository.
@@ -22,6 +24,7 @@ runs=
 large_mb=200
 sets=small,medium,large
 smoke=()
+disk=()
 
 usage() {
     sed -n '2,15s/^# \{0,1\}//p' "$0" >&2
@@ -31,6 +34,7 @@ usage() {
 while [ $# -gt 0 ]; do
     case $1 in
     --smoke) smoke=(--smoke) ;;
+    --disk) disk=(--disk) ;;
     --runs) runs=${2:?}; shift ;;
     --gb) large_mb=1000 ;;
     --large-mb) large_mb=${2:?}; shift ;;
@@ -64,7 +68,7 @@ cmake -S "$repo/bench" -B "$workdir/build-tools" >/dev/null
 cmake --build "$workdir/build-tools" -j"$jobs" >/dev/null
 
 # Debian's interpreter: it is the one python3-lxml is installed for.
-exec /usr/bin/python3 "$repo/bench/bench.py" "${smoke[@]}" --runs "$runs" \
+exec /usr/bin/python3 "$repo/bench/bench.py" "${smoke[@]}" "${disk[@]}" --runs "$runs" \
     --large-mb "$large_mb" --sets "$sets" --workdir "$datadir" \
     --corvane "$workdir/build-corvane/corvane" --tools "$workdir/build-tools" \
     --conf "$repo/bench/bench.conf" --peers "$repo/bench/peers"
