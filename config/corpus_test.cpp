@@ -23,13 +23,6 @@
 namespace
 {
 
-// The build compiles this file by its absolute path, which locates the source tree.
-QString source_path(const QString &relative)
-{
-    return QFileInfo(QString::fromLatin1(__FILE__)).absolutePath() + QStringLiteral("/../") +
-           relative;
-}
-
 std::string read_bytes(const QString &path)
 {
     QFile file(path);
@@ -38,16 +31,7 @@ std::string read_bytes(const QString &path)
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-class Corpus : public ::testing::Test
-{
-protected:
-    void SetUp() override { GL_param = GL_PARAM(); }
-    void TearDown() override
-    {
-        discard_configuration_tree();
-        GL_param = GL_PARAM();
-    }
-};
+using Corpus = ConfigurationTest;
 
 TEST_F(Corpus, StoredInputsLoadOrAreRefusedWithOneLine)
 {
@@ -69,8 +53,7 @@ TEST_F(Corpus, StoredInputsLoadOrAreRefusedWithOneLine)
         if (file.endsWith(QStringLiteral(".md")))
             continue;
         SCOPED_TRACE(file.toStdString());
-        discard_configuration_tree();
-        GL_param = GL_PARAM();
+        reset_configuration();
         std::vector<std::string> log;
         const int rc = parse_text(read_bytes(file), &log);
         if (rc == 0) {

@@ -22,37 +22,7 @@ namespace
 
 const char *type_name(int type)
 {
-    static const char *const names[] = {"GLOBALS",
-                                        "VERSION",
-                                        "FILE_MASK",
-                                        "TIME_FORMAT",
-                                        "COLUMN_SEPARATOR",
-                                        "HEADER_SIZE_MAX",
-                                        "INPUTFILE",
-                                        "GENERATES",
-                                        "MEASUREMENT",
-                                        "MEASUREMENTNAME",
-                                        "GRANULARITY",
-                                        "H24",
-                                        "MIN15",
-                                        "EVENT",
-                                        "MATCH",
-                                        "AND",
-                                        "NEEDS",
-                                        "VOID",
-                                        "POINTER",
-                                        "COLUMNS",
-                                        "ATTRIBUTE",
-                                        "ATTRIBUTE_BOOL",
-                                        "ATTRIBUTE_CONVERT",
-                                        "ATTRIBUTE_REGEXP",
-                                        "UTC_FILESTAMP",
-                                        "MS_TO_UTC",
-                                        "MS_TO_LOCAL",
-                                        "STRING_TO_LOCAL",
-                                        "STRING_TO_UTC",
-                                        "ATTRIBUTE_ARG"};
-    return type >= 261 && type <= 290 ? names[type - 261] : "?";
+    return type >= 261 && type <= 290 ? KEYWORDS[type - 261].token : "?";
 }
 
 // A list in one line: TYPE/SUBTYPE=name,argument[child list], nodes separated by blanks.
@@ -75,16 +45,9 @@ std::string shape(const ATTRIBUTE *node)
     return out;
 }
 
-class Loader : public ::testing::Test
+class Loader : public ConfigurationTest
 {
 protected:
-    void SetUp() override { GL_param = GL_PARAM(); }
-    void TearDown() override
-    {
-        discard_configuration_tree();
-        GL_param = GL_PARAM();
-    }
-
     // Parses text as a configuration; returns the result, keeps the log lines.
     int load(const std::string &text)
     {
@@ -253,9 +216,7 @@ protected:
     int read(const std::string &path, const char *content = nullptr)
     {
         if (content != nullptr) {
-            FILE *file = fopen(path.c_str(), "wb");
-            fputs(content, file);
-            fclose(file);
+            EXPECT_TRUE(write_file(QString::fromStdString(path), content));
         }
         GL_param.configuration_file = QString::fromStdString(path);
         int rc = 0;

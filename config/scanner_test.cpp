@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "config/scanner_support.h"
+#include "config/test_support.h"
 #include "grammar.h"
 #include "runtime/runtime.h"
 
@@ -75,40 +76,10 @@ void expect_rows(const std::vector<Row> &rows)
 
 TEST(Scanner, EveryKeywordHasItsFixedCode)
 {
-    const char *keywords[] = {"GLOBALS",
-                              "VERSION",
-                              "FILE_MASK",
-                              "TIME_FORMAT",
-                              "COLUMN_SEPARATOR",
-                              "HEADER_SIZE_MAX",
-                              "INPUTFILE",
-                              "GENERATES",
-                              "MEASUREMENT",
-                              "MEASUREMENTNAME",
-                              "GRANULARITY",
-                              "24H",
-                              "15MIN",
-                              "EVENT",
-                              "MATCH",
-                              "AND",
-                              "NEEDS",
-                              "VOID",
-                              "->",
-                              "COLUMNS",
-                              "ATTRIBUTE",
-                              "BOOLATTRIBUTE",
-                              "CONVERTATTRIBUTE",
-                              "REGEXPATTRIBUTE",
-                              "UTC_FILESTAMP",
-                              "MS_TO_UTC",
-                              "MS_TO_LOCAL",
-                              "STRING_TO_LOCAL",
-                              "STRING_TO_UTC",
-                              "ARGATTRIBUTE"};
     int expected = 261;
-    for (const char *keyword : keywords) {
-        SCOPED_TRACE(keyword);
-        EXPECT_EQ(scan(keyword), (std::vector<Token>{code(expected), code(0)}));
+    for (const KEYWORD &keyword : KEYWORDS) {
+        SCOPED_TRACE(keyword.text);
+        EXPECT_EQ(scan(keyword.text), (std::vector<Token>{code(expected), code(0)}));
         ++expected;
     }
     EXPECT_EQ(expected, 291);

@@ -12,15 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include "config/test_support.h"
+
 namespace
 {
-
-void write(const QString &path, const char *bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 // A collector that delivers the file again while the first delivery is converted: the
 // new file has not been converted and must stay.
@@ -29,17 +24,17 @@ TEST(InputRemoval, AFileDeliveredAgainDuringTheConversionStays)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString name = QStringLiteral("x.xml");
-    write(dir.filePath(name), "<first/>");
+    ASSERT_TRUE(write_file(dir.filePath(name), "<first/>"));
 
     QFile input;
-    ::testing::internal::CaptureStderr();
     ASSERT_EQ(open_input_file(dir.path(), name, &input), 0);
-    write(dir.filePath(QStringLiteral("x.part")), "<second/>");
+    ASSERT_TRUE(write_file(dir.filePath(QStringLiteral("x.part")), "<second/>"));
     ASSERT_EQ(::rename(QFile::encodeName(dir.filePath(QStringLiteral("x.part"))).constData(),
                        QFile::encodeName(dir.filePath(name)).constData()),
               0);
-    const int result = remove_input_file(dir.path(), name, &input);
-    const std::string log = ::testing::internal::GetCapturedStderr();
+    int result = 0;
+    const std::string log =
+        captured_stderr([&] { result = remove_input_file(dir.path(), name, &input); });
 
     EXPECT_EQ(result, 1);
     EXPECT_NE(log.find("ERROR: the file was replaced by another one while it was converted\n"),

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "config/test_support.h"
+
 namespace
 {
 
@@ -44,9 +46,7 @@ protected:
 
     std::string mend(int slot)
     {
-        ::testing::internal::CaptureStderr();
-        output_registry_mend(slot, 4242);
-        return ::testing::internal::GetCapturedStderr();
+        return captured_stderr([&] { output_registry_mend(slot, 4242); });
     }
 
     // The file's bytes, or "(none)" when it does not exist.

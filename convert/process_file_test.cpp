@@ -3,10 +3,8 @@
 
 #include "convert/process_file.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
+#include <string>
+#include <vector>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,6 +13,7 @@
 
 #include "config/attribute.h"
 #include "config/loader.h"
+#include "config/test_support.h"
 #include "runtime/runtime.h"
 
 namespace
@@ -50,10 +49,7 @@ TEST(FileTime, TakenFromTheLastDateGroupOfTheName)
 
 TEST(FileTime, NoDaylightSavingShiftIsApplied)
 {
-    const char *saved = getenv("TZ");
-    const std::string old_zone = saved ? saved : "";
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    const ScopedTimeZone berlin("Europe/Berlin");
     // 02:15 on 27 March 2011 is skipped by the clock there; 02:15 on 30 October occurs twice.
     for (const char *digits : {"1103270215", "1103270300", "1110300215", "1107151200"}) {
         SCOPED_TRACE(digits);
@@ -64,11 +60,6 @@ TEST(FileTime, NoDaylightSavingShiftIsApplied)
         ASSERT_TRUE(file_time_from_name(name, &time));
         EXPECT_EQ(time.toString(FILENAME_PMS_DATEFORMAT), QString::fromLatin1(digits));
     }
-    if (saved)
-        setenv("TZ", old_zone.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
 }
 
 TEST(OutputFileName, MarkersAreFilledLowestFirstWithTheValuesAsWritten)
@@ -171,9 +162,7 @@ TEST_F(Descriptions, AForeignNodeStopsTheSearch)
 {
     describe({".*"}, tok::MEASUREMENT);
     int result = -1;
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(choose("a.xml", &result), -1);
-    const std::string log = ::testing::internal::GetCapturedStderr();
+    const std::string log = captured_stderr([&] { EXPECT_EQ(choose("a.xml", &result), -1); });
     EXPECT_EQ(result, 1);
     EXPECT_NE(log.find("ERROR: expected token INPUTFILE\n"), std::string::npos) << log;
 }
@@ -189,17 +178,14 @@ TEST(Conversion, AnInputFileThatCannotBeOpenedFailsBeforeAnyOutput)
                                  "  MEASUREMENTNAME \"first\" GRANULARITY 15MIN\n"
                                  "  MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"V\" }\n"
                                  "} }\n";
-    FILE *stream = fmemopen(const_cast<char *>(configuration), strlen(configuration), "r");
-    ASSERT_NE(stream, nullptr);
-    ASSERT_EQ(parse_configuration_stream(stream), 0);
-    fclose(stream);
+    std::vector<std::string> configuration_log;
+    ASSERT_EQ(parse_text(configuration, &configuration_log), 0);
     GL_param.output_path = dir.path();
 
-    ::testing::internal::CaptureStderr();
-    const int result = PROCESS_FILE().start(dir.filePath("in"), "m_20090317_1415.xml");
-    const std::string log = ::testing::internal::GetCapturedStderr();
-    discard_configuration_tree();
-    GL_param = GL_PARAM();
+    int result = 0;
+    const std::string log = captured_stderr(
+        [&] { result = PROCESS_FILE().start(dir.filePath("in"), "m_20090317_1415.xml"); });
+    reset_configuration();
 
     EXPECT_EQ(result, 1);
     for (const char *line : {"ERROR: opening file ", "ERROR: system strerror() No such file"})

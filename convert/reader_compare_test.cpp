@@ -23,6 +23,7 @@
 
 #include "config/attribute.h"
 #include "config/loader.h"
+#include "config/test_support.h"
 #include "convert/process_file.h"
 #include "convert/qt_reader.h"
 #include "convert/xml_reader.h"
@@ -31,8 +32,6 @@
 
 namespace
 {
-
-const QString SOURCE = QFileInfo(QString::fromLatin1(__FILE__)).absolutePath() + "/../";
 
 struct RUN {
     int status = -1;
@@ -43,13 +42,11 @@ struct RUN {
 
 std::vector<std::string> comparable_lines(const std::string &log, const QString &output)
 {
-    static const QRegularExpression prefix(QStringLiteral("^\\[\\d+\\] [0-9.]{10} [0-9:]{8} "));
     static const QRegularExpression reader_error(
         QStringLiteral("^ERROR: error detected in line \\d+ column \\d+: .*$"));
     std::vector<std::string> lines;
-    for (QString line : QString::fromStdString(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        line.remove(prefix);
-        line.replace(output, QStringLiteral("<output>"));
+    for (const std::string &bare : log_lines(log)) {
+        QString line = QString::fromStdString(bare).replace(output, QStringLiteral("<output>"));
         if (reader_error.match(line).hasMatch())
             line = QStringLiteral("ERROR: error detected in line L column C: (reader's words)");
         lines.push_back(line.toStdString());
@@ -59,12 +56,10 @@ std::vector<std::string> comparable_lines(const std::string &log, const QString 
 
 bool load(const QString &config)
 {
-    discard_configuration_tree();
-    GL_param = GL_PARAM();
+    reset_configuration();
     GL_param.configuration_file = config;
-    ::testing::internal::CaptureStderr();
-    const int rc = GL_param.read_configuration_file();
-    ::testing::internal::GetCapturedStderr();
+    int rc = -1;
+    captured_stderr([&] { rc = GL_param.read_configuration_file(); });
     return rc == 0;
 }
 
@@ -75,9 +70,8 @@ RUN convert(XML_READER reader, const QString &input_dir, const QString &name)
     GL_param.output_path = output.path();
     GL_param.debug_level = 1; // keeps the input file
     PROCESS_FILE::xml_reader = reader;
-    ::testing::internal::CaptureStderr();
-    run.status = PROCESS_FILE().start(input_dir, name);
-    const std::string log = ::testing::internal::GetCapturedStderr();
+    const std::string log =
+        captured_stderr([&] { run.status = PROCESS_FILE().start(input_dir, name); });
     run.log = comparable_lines(log, output.path());
     static const QRegularExpression prefix(QStringLiteral("^\\[\\d+\\] [0-9.]{10} [0-9:]{8} "),
                                            QRegularExpression::MultilineOption);
@@ -212,7 +206,7 @@ QString configuration_for(const QString &input_dir)
 TEST(ReaderComparison, EveryStoredInputConvertsAlike)
 {
     int compared = 0;
-    QDirIterator folders(SOURCE, {QStringLiteral("input")}, QDir::Dirs,
+    QDirIterator folders(source_path(QString()), {QStringLiteral("input")}, QDir::Dirs,
                          QDirIterator::Subdirectories);
     while (folders.hasNext()) {
         const QString input_dir = QFileInfo(folders.next()).canonicalFilePath();
@@ -241,10 +235,7 @@ TEST(ReaderComparison, StoredFuzzInputsConvertAlike)
     ASSERT_TRUE(dir.isValid());
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("in")));
     const QString config = dir.filePath(QStringLiteral("fuzz.conf"));
-    QFile config_file(config);
-    ASSERT_TRUE(config_file.open(QIODevice::WriteOnly));
-    config_file.write(XML_FUZZ_CONFIGURATION);
-    config_file.close();
+    ASSERT_TRUE(write_file(config, XML_FUZZ_CONFIGURATION));
     ASSERT_TRUE(xml_fuzz_write_secret(dir.path()));
     const QString name = QString::fromLatin1(XML_FUZZ_INPUT_NAME);
     const QString input = dir.filePath(QStringLiteral("in/") + name);
@@ -253,7 +244,7 @@ TEST(ReaderComparison, StoredFuzzInputsConvertAlike)
 
     int replayed = 0;
     for (const char *folder : {"fuzz/corpus/xml", "fuzz/regressions/xml"}) {
-        QDir stored(SOURCE + QString::fromLatin1(folder));
+        QDir stored(source_path(QString::fromLatin1(folder)));
         for (const QString &file : stored.entryList(QDir::Files)) {
             if (file.endsWith(QStringLiteral(".md")))
                 continue;
@@ -317,18 +308,13 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         QDir().mkpath(dir.filePath(QStringLiteral("in")));
-        QFile config(dir.filePath(QStringLiteral("every.conf")));
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write(EVERY_KIND);
+        ASSERT_TRUE(write_file(dir.filePath(QStringLiteral("every.conf")), EVERY_KIND));
     }
 
     void compare(const char *label, const QByteArray &bytes)
     {
         const QString name = QStringLiteral("%1_20090317_1415.xml").arg(QString::fromLatin1(label));
-        QFile file(dir.filePath(QStringLiteral("in/") + name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
+        ASSERT_TRUE(write_file(dir.filePath(QStringLiteral("in/") + name), bytes));
         expect_same(dir.filePath(QStringLiteral("every.conf")), dir.filePath(QStringLiteral("in")),
                     name);
     }
@@ -413,10 +399,7 @@ TEST_F(MadeDocuments, InputQtsReaderAcceptedWronglyIsRefused)
         SCOPED_TRACE(row.label);
         const QString name =
             QStringLiteral("%1_20090317_1415.xml").arg(QString::fromLatin1(row.label));
-        QFile file(dir.filePath(QStringLiteral("in/") + name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(row.xml);
-        file.close();
+        ASSERT_TRUE(write_file(dir.filePath(QStringLiteral("in/") + name), row.xml));
         ASSERT_TRUE(load(dir.filePath(QStringLiteral("every.conf"))));
         const RUN ours = convert(read_with_libxml2, dir.filePath(QStringLiteral("in")), name);
         const RUN qt = convert(read_with_qt, dir.filePath(QStringLiteral("in")), name);

@@ -3,8 +3,6 @@
 
 #include "convert/xml_handler.h"
 
-#include <cstdlib>
-#include <ctime>
 #include <deque>
 #include <initializer_list>
 #include <string>
@@ -16,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "config/attribute.h"
+#include "config/test_support.h"
 #include "convert/output_stream.h"
 #include "convert/xml_reader.h"
 #include "runtime/runtime.h"
@@ -88,9 +87,8 @@ protected:
         QBuffer buffer;
         buffer.setData(QByteArray(xml));
         buffer.open(QIODevice::ReadOnly);
-        ::testing::internal::CaptureStderr();
-        const bool parsed = read_with_libxml2(&buffer, &handler);
-        log = ::testing::internal::GetCapturedStderr();
+        bool parsed = false;
+        log = captured_stderr([&] { parsed = read_with_libxml2(&buffer, &handler); });
         return parsed;
     }
 
@@ -170,12 +168,12 @@ TEST_F(Handler, ElementEndThatDoesNotFitTheOpenElementsStopsTheParse)
 {
     measurement(node(tok::MATCH, "", node(tok::VOID)),
                 node(tok::COLUMNS, "", node(tok::ATTRIBUTE, "T", path({"a"}))));
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(handler.endElement({"a", 1}));
-    EXPECT_TRUE(handler.hierarchy.empty());
-    EXPECT_TRUE(handler.startElement({"a", 1}, nullptr, 0));
-    EXPECT_FALSE(handler.endElement({"b", 1}));
-    log = ::testing::internal::GetCapturedStderr();
+    log = captured_stderr([&] {
+        EXPECT_FALSE(handler.endElement({"a", 1}));
+        EXPECT_TRUE(handler.hierarchy.empty());
+        EXPECT_TRUE(handler.startElement({"a", 1}, nullptr, 0));
+        EXPECT_FALSE(handler.endElement({"b", 1}));
+    });
     EXPECT_TRUE(logged("ERROR: end of element a without an open element\n")) << log;
     EXPECT_TRUE(logged("ERROR: different endElement\n")) << log;
     EXPECT_EQ(written(), "\n") << "only the mismatched end, at which a was still open, writes";
@@ -185,10 +183,10 @@ TEST_F(Handler, WritingNeedsAMeasurementWithColumns)
 {
     GL_param.debug_level = 3;
     ATTRIBUTE *m = measurement(node(tok::MATCH, "", node(tok::VOID)), nullptr);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(handler.write_output_files(node(tok::COLUMNS)), 1);
-    EXPECT_EQ(handler.write_output_files(m), 1);
-    log = ::testing::internal::GetCapturedStderr();
+    log = captured_stderr([&] {
+        EXPECT_EQ(handler.write_output_files(node(tok::COLUMNS)), 1);
+        EXPECT_EQ(handler.write_output_files(m), 1);
+    });
     EXPECT_TRUE(logged("CALLED: XMLInputHandler::write_output_files()\n")) << log;
     EXPECT_TRUE(logged("ERROR: MEASUREMENT expected\n")) << log;
     EXPECT_TRUE(logged("ERROR: COLUMNS expected\n")) << log;
@@ -197,24 +195,12 @@ TEST_F(Handler, WritingNeedsAMeasurementWithColumns)
 
 TEST_F(Handler, FileStampInTheHourThatSpringSkipsKeepsTheNamedTime)
 {
-    const char *saved = getenv("TZ");
-    const std::string previous = saved != nullptr ? saved : "";
-    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tzset();
-
+    const ScopedTimeZone central_europe("CET-1CEST,M3.5.0,M10.5.0/3");
     GL_param.file_time.setDate(QDate(2009, 3, 29));
     GL_param.file_time.setTime(QTime(2, 30));
     ATTRIBUTE *m = measurement(node(tok::MATCH, "", node(tok::VOID)),
                                node(tok::COLUMNS, "", node(tok::UTC_FILESTAMP, "TS")));
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(handler.write_output_files(m), 0);
-    ::testing::internal::GetCapturedStderr();
-
-    if (saved != nullptr)
-        setenv("TZ", previous.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
+    captured_stderr([&] { EXPECT_EQ(handler.write_output_files(m), 0); });
     EXPECT_EQ(written(), "090329 02:30\n");
 }
 

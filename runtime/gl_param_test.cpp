@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/test_support.h"
 #include "runtime/runtime.h"
 
 namespace
@@ -25,12 +26,7 @@ int parse(std::vector<std::string> words)
     return GL_param.parse_options(static_cast<int>(words.size()), argv.data());
 }
 
-class Options : public ::testing::Test
-{
-protected:
-    void SetUp() override { GL_param = GL_PARAM(); }
-    void TearDown() override { GL_param = GL_PARAM(); }
-};
+using Options = ConfigurationTest;
 
 using ::testing::ExitedWithCode;
 
@@ -114,11 +110,11 @@ TEST_F(Options, UnknownOptionOrMissingValueGivesTheHint)
 
 TEST(EventLog, LineCarriesPidAndLocalTime)
 {
-    ::testing::internal::CaptureStderr();
-    elog.log("INFO: parsing successful\n");
-    elog.debug(0, "level zero always\n");
-    elog.debug(1, "suppressed at level 0\n");
-    const QString written = QString::fromStdString(::testing::internal::GetCapturedStderr());
+    const QString written = QString::fromStdString(captured_stderr([] {
+        elog.log("INFO: parsing successful\n");
+        elog.debug(0, "level zero always\n");
+        elog.debug(1, "suppressed at level 0\n");
+    }));
     const QRegularExpression line(
         QStringLiteral(
             "^\\[%1\\] \\d{4}\\.\\d\\d\\.\\d\\d ([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d INFO: parsing "
@@ -129,22 +125,20 @@ TEST(EventLog, LineCarriesPidAndLocalTime)
 
 TEST(EventLog, DebugLevelFiltersMessages)
 {
-    GL_param.debug_level = 5;
-    ::testing::internal::CaptureStderr();
-    elog.debug(5, QStringLiteral("DEBUG: start parsing\n"));
-    GL_param.debug_level = 4;
-    elog.debug(5, QStringLiteral("DEBUG: hidden\n"));
-    GL_param.debug_level = 0;
-    const std::string written = ::testing::internal::GetCapturedStderr();
+    const std::string written = captured_stderr([] {
+        GL_param.debug_level = 5;
+        elog.debug(5, QStringLiteral("DEBUG: start parsing\n"));
+        GL_param.debug_level = 4;
+        elog.debug(5, QStringLiteral("DEBUG: hidden\n"));
+        GL_param.debug_level = 0;
+    });
     EXPECT_NE(written.find("DEBUG: start parsing"), std::string::npos);
     EXPECT_EQ(written.find("hidden"), std::string::npos);
 }
 
 TEST(EventLog, QtWarningsBecomeLogLines)
 {
-    ::testing::internal::CaptureStderr();
-    qWarning("something odd");
-    const std::string written = ::testing::internal::GetCapturedStderr();
+    const std::string written = captured_stderr([] { qWarning("something odd"); });
     EXPECT_NE(written.find("] "), std::string::npos);
     EXPECT_NE(written.find("WARNING: something odd\n"), std::string::npos) << written;
 }

@@ -10,12 +10,11 @@
 #
 # Usage: full_disk.sh <corvane binary>
 set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 
-binary=$(readlink -f "$1")
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-full.XXXXXX")
-trap 'umount "$work/tmpfs/output" 2>/dev/null; rm -rf "$work"' EXIT
-
-cat >"$work/full.c" <<'C'
+setup full "$1"
+on_exit() { umount "$work/tmpfs/output" 2>/dev/null; }
+build_preload full <<'C'
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -55,85 +54,46 @@ ssize_t write(int fd, const void *data, size_t size)
     return done;
 }
 C
-if ! cc -shared -fPIC -o "$work/full.so" "$work/full.c" -ldl 2>/dev/null; then
-    echo "SKIP: no C compiler to build the write() stand-in"
-    exit 77
-fi
+write_config '^x_' hosts
 
-failures=0
-fail() {
-    echo "FAIL ($case_name): $*"
-    sed -n '/will execute/,$p' "$run/log"
-    failures=$((failures + 1))
+# full_run <name> <nodes>: a run directory with an input of that many records.
+full_run() {
+    new_run "$1"
+    report "$2" hosts >"$run/input/x_20090317_1415.xml"
 }
 
-# new_run <name> <nodes>: a run directory with an input of that many records.
-new_run() {
-    case_name=$1
-    run=$work/$1
-    mkdir -p "$run/input" "$run/output"
-    cat >"$run/config.conf" <<'CONF'
-GLOBALS {
-}
-INPUTFILE "^x_" {
-    GENERATES MEASUREMENT {
-        MEASUREMENTNAME "hosts"
-        GRANULARITY 15MIN
-        MATCH { NEEDS "report" -> "node" }
-        COLUMNS {
-            ARGATTRIBUTE ( "report" -> "node", "id" ) "ID"
-            ATTRIBUTE ( "report" -> "node" -> "host" ) "HOST"
-        }
-    }
-}
-CONF
-    awk -v n="$2" 'BEGIN {
-        print "<report>"
-        for (i = 0; i < n; i++)
-            printf "<node id=\"n%d\"><host>host-%d.example.net</host></node>\n", i, i
-        print "</report>"
-    }' >"$run/input/x_20090317_1415.xml"
-}
-
-# run_and_check <moment: parse|close> [environment...]: at debug level 0, where a success
+# run_and_check <moment: parse|close> [NAME=value...]: at debug level 0, where a success
 # would remove the input file.
 run_and_check() {
     local moment=$1 file=$run/output/0903171415_Q_hosts_.data
     shift
-    # The sanitizer runtime of a sanitizer build would refuse to start behind a preload.
-    (cd "$run" && env TZ=UTC LC_ALL=C.UTF-8 ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$@" "$binary" \
-        -c config.conf -i input -o output 2>log)
-    local status=$?
-    [ "$status" = 1 ] || fail "exit status $status, expected 1"
-    grep -q "ERROR: writing file output//0903171415_Q_hosts_.data failed: No space left on device$" \
-        "$run/log" || fail "no ERROR line with the file and the reason"
+    run_corvane "$run" "$@"
+    status=$?
+    check_status 1
+    logged "ERROR: writing file output//0903171415_Q_hosts_.data failed: No space left on device$" ||
+        fail "no ERROR line with the file and the reason"
     if [ "$moment" = parse ]; then
-        grep -q 'ERROR: parsing unsuccessful$' "$run/log" || fail "the parse did not stop"
+        logged 'ERROR: parsing unsuccessful$' || fail "the parse did not stop"
     else
-        grep -q 'ERROR: could not close output files$' "$run/log" || fail "no close error"
+        logged 'ERROR: could not close output files$' || fail "no close error"
     fi
-    grep -q 'Info (0/1) Prozesse erfolgreich konvertiert$' "$run/log" || fail "wrong summary"
+    check_summary 0/1
     [ -f "$run/input/x_20090317_1415.xml" ] || fail "the input file is gone"
-    if [ -s "$file" ]; then
-        [ "$(tail -c 1 "$file" | od -An -c | tr -d ' ')" = '\n' ] ||
-            fail "the output ends in the middle of a line"
-        bad=$(awk -F '\t' 'NF != 2' "$file" | head -3)
-        [ -z "$bad" ] || fail "incomplete lines in the output: $bad"
-    fi
+    [ -s "$file" ] && check_records "$file"
 }
 
 # About 600 KB of records: the disk fills up while they are written.
-new_run preload-parse 20000
-run_and_check parse LD_PRELOAD="$work/full.so" FULL_DISK_DIR="$(cd "$run/output" && pwd -P)/" \
+full_run preload-parse 20000
+run_and_check parse "${preload[@]}" FULL_DISK_DIR="$(cd "$run/output" && pwd -P)/" \
     FULL_DISK_BYTES=150000
 # About 14 KB: the records stay in the buffer until the close.
-new_run preload-close 500
-run_and_check close LD_PRELOAD="$work/full.so" FULL_DISK_DIR="$(cd "$run/output" && pwd -P)/" \
+full_run preload-close 500
+run_and_check close "${preload[@]}" FULL_DISK_DIR="$(cd "$run/output" && pwd -P)/" \
     FULL_DISK_BYTES=5000
 
 ways="a preloaded write()"
 if [ "$(id -u)" = 0 ]; then
-    new_run tmpfs 20000
+    full_run tmpfs 20000
     if mount -t tmpfs -o size=256k tmpfs "$run/output" 2>/dev/null; then
         run_and_check parse
         ways="$ways and a small tmpfs"
@@ -142,5 +102,4 @@ if [ "$(id -u)" = 0 ]; then
     fi
 fi
 
-[ "$failures" = 0 ] || exit 1
-echo "PASS: full disk detected, input kept, output ends with whole lines ($ways)"
+passed "full disk detected, input kept, output ends with whole lines ($ways)"

@@ -5,90 +5,40 @@
 #
 # Usage: killed_worker.sh <corvane binary>
 set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 
-binary=$(readlink -f "$1")
-run=$(mktemp -d "${TMPDIR:-/tmp}/corvane-killed.XXXXXX")
-main=
-trap '[ -n "$main" ] && kill "$main" 2>/dev/null; rm -rf "$run"' EXIT
-cd "$run" || exit 1
+setup killed "$1"
 mkdir input output
-
-cat >config.conf <<'CONF'
-GLOBALS {
-}
-INPUTFILE "^[xy]_" {
-    GENERATES MEASUREMENT {
-        MEASUREMENTNAME "hosts"
-        GRANULARITY 15MIN
-        MATCH { NEEDS "report" -> "node" }
-        COLUMNS {
-            ARGATTRIBUTE ( "report" -> "node", "id" ) "ID"
-            ATTRIBUTE ( "report" -> "node" -> "host" ) "HOST"
-        }
-    }
-    GENERATES MEASUREMENT {
-        MEASUREMENTNAME "states"
-        GRANULARITY 15MIN
-        MATCH { NEEDS "report" -> "node" -> "state" }
-        COLUMNS {
-            ARGATTRIBUTE ( "report" -> "node", "id" ) "ID"
-            BOOLATTRIBUTE ( "report" -> "node" -> "state", "up" ) "UP"
-        }
-    }
-}
-CONF
+write_config '^[xy]_' hosts states
 # About 80 MB: the conversion runs for seconds, the kill comes after a few blocks.
-awk 'BEGIN {
-    print "<report>"
-    for (i = 0; i < 1000000; i++)
-        printf "<node id=\"n%d\"><host>host-%d.example.net</host><state>up</state></node>\n", i, i
-    print "</report>"
-}' >input/x_20090317_1415.xml
+report 1000000 >input/x_20090317_1415.xml
 printf '<report><node id="y1"><host>h</host><state>up</state></node></report>\n' \
     >input/y_20090317_1430.xml
 
-TZ=UTC LC_ALL=C.UTF-8 "$binary" -c config.conf -i input -o output -d 1 2>log &
-main=$!
+start_corvane . -d 1
 
-fail() {
-    echo "FAIL: $*"
-    echo "--- log"
-    cat log
-    exit 1
-}
-
-# The worker of x_ is the process that logs its "processing file" line.
-worker=
-for _ in $(seq 1000); do
-    worker=$(sed -nE 's/^\[([0-9]+)\] .* INFO: processing file = x_20090317_1415\.xml$/\1/p' log)
+# The worker of x_ is the process that logs its "processing file" line; waiting ends
+# early when the parent has ended.
+worker_writes() {
+    worker=$(workers_on 'x_20090317_1415\.xml')
     [ -n "$worker" ] && [ -s output/0903171415_Q_hosts_.data ] &&
-        [ -s output/0903171415_Q_states_.data ] && break
-    kill -0 "$main" 2>/dev/null || break
-    sleep 0.01
-done
-[ -n "$worker" ] || fail "the worker of x_20090317_1415.xml did not start"
-grep -q 'INFO: processing file = y_' log && fail "the conversion ended before the kill"
-kill -KILL "$worker" || fail "could not kill worker $worker"
+        [ -s output/0903171415_Q_states_.data ] || ! kill -0 "$main" 2>/dev/null
+}
+wait_for 1000 worker_writes
+[ -n "$worker" ] || stop "the worker of x_20090317_1415.xml did not start"
+logged 'INFO: processing file = y_' && stop "the conversion ended before the kill"
+kill -KILL "$worker" || stop "could not kill worker $worker"
+wait_main
 
-wait "$main"
-status=$?
-main=
-
-[ "$status" = 1 ] || fail "exit status $status, expected 1"
-grep -qE "^\[[0-9]+\] [0-9.]{10} [0-9:]{8} ERROR: process $worker killed by signal 9 \(Killed\)$" log ||
+check_status 1
+logged -E "^\[[0-9]+\] [0-9.]{10} [0-9:]{8} ERROR: process $worker killed by signal 9 \(Killed\)$" ||
     fail "no ERROR line naming worker $worker and signal 9"
-grep -q "INFO: Process $worker gestorben mit return Wert 0 und beerdigt" log ||
+logged "INFO: Process $worker gestorben mit return Wert 0 und beerdigt" ||
     fail "worker $worker was not reaped"
-grep -q 'Info (1/2) Prozesse erfolgreich konvertiert$' log || fail "wrong summary"
+check_summary 1/2
 [ -f input/x_20090317_1415.xml ] || fail "the input of the killed worker is gone"
 [ "$(cat output/0903171430_Q_states_.data)" = "$(printf 'ID\tUP\ny1\t1')" ] ||
     fail "the next file was not converted"
-
-for file in output/0903171415_Q_hosts_.data output/0903171415_Q_states_.data; do
-    [ "$(tail -c 1 "$file" | od -An -c | tr -d ' ')" = '\n' ] ||
-        fail "$file does not end with a line feed"
-    # Every line has its two fields; a cut line would have one.
-    bad=$(awk -F '\t' 'NF != 2' "$file" | head -3)
-    [ -z "$bad" ] || fail "$file holds incomplete lines: $bad"
-done
-echo "PASS: worker $worker killed, counted as failed, input kept, output ends with whole lines"
+check_records output/0903171415_Q_hosts_.data
+check_records output/0903171415_Q_states_.data
+passed "worker $worker killed, counted as failed, input kept, output ends with whole lines"

@@ -8,12 +8,10 @@
 #
 # Usage: torn_write.sh <corvane binary>
 set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 
-binary=$(readlink -f "$1")
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-torn.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-cat >"$work/torn.c" <<'C'
+setup torn "$1"
+build_preload torn <<'C'
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <limits.h>
@@ -51,82 +49,29 @@ ssize_t write(int fd, const void *data, size_t size)
     return -1;
 }
 C
-if ! cc -shared -fPIC -o "$work/torn.so" "$work/torn.c" -ldl 2>/dev/null; then
-    echo "SKIP: no C compiler to build the write() stand-in"
-    exit 77
-fi
 
-cat >"$work/config.conf" <<'CONF'
-GLOBALS {
-}
-INPUTFILE "^x_" {
-    GENERATES MEASUREMENT {
-        MEASUREMENTNAME "hosts"
-        GRANULARITY 15MIN
-        MATCH { NEEDS "report" -> "node" }
-        COLUMNS {
-            ARGATTRIBUTE ( "report" -> "node", "id" ) "ID"
-            ATTRIBUTE ( "report" -> "node" -> "host" ) "HOST"
-        }
-    }
-    GENERATES MEASUREMENT {
-        MEASUREMENTNAME "states"
-        GRANULARITY 15MIN
-        MATCH { NEEDS "report" -> "node" -> "state" }
-        COLUMNS {
-            ARGATTRIBUTE ( "report" -> "node", "id" ) "ID"
-            BOOLATTRIBUTE ( "report" -> "node" -> "state", "up" ) "UP"
-        }
-    }
-}
-CONF
+write_config '^x_' hosts states
 # About 2 MB of "hosts" records: several blocks are written during the parse.
-awk 'BEGIN {
-    print "<report>"
-    for (i = 0; i < 50000; i++)
-        printf "<node id=\"n%d\"><host>host-%d.example.net</host><state>up</state></node>\n", i, i
-    print "</report>"
-}' >"$work/x_20090317_1415.xml"
-
-# The whole output, to compare the part that is left with.
-mkdir -p "$work/whole/input" "$work/whole/output"
-cp "$work/x_20090317_1415.xml" "$work/whole/input/"
-(cd "$work/whole" && TZ=UTC LC_ALL=C.UTF-8 "$binary" -c ../config.conf -i input -o output 2>log) ||
-    { echo "FAIL: the conversion without a kill failed"; cat "$work/whole/log"; exit 1; }
-
-failures=0
-fail() {
-    echo "FAIL ($case_name): $*"
-    sed -n '/will execute/,$p' "$run/log"
-    failures=$((failures + 1))
-}
+mkdir inputs
+report 50000 >inputs/x_20090317_1415.xml
+convert_whole
 
 # torn <name> <file to tear> <bytes>: converts with the write() stand-in.
 torn() {
-    case_name=$1
-    run=$work/$1
-    mkdir -p "$run/input" "$run/output"
-    cp "$work/x_20090317_1415.xml" "$run/input/"
-    # The sanitizer runtime of a sanitizer build would refuse to start behind a preload.
-    (cd "$run" && env TZ=UTC LC_ALL=C.UTF-8 ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
-        LD_PRELOAD="$work/torn.so" TORN_FILE="$2" TORN_BYTES="$3" \
-        "$binary" -c ../config.conf -i input -o output 2>log)
+    new_run "$1"
+    cp inputs/x_20090317_1415.xml "$run/input/"
+    run_corvane "$run" "${preload[@]}" TORN_FILE="$2" TORN_BYTES="$3"
     status=$?
-    worker=$(sed -nE 's/^\[([0-9]+)\] .* INFO: processing file = x_20090317_1415\.xml$/\1/p' "$run/log")
-    [ "$status" = 1 ] || fail "exit status $status, expected 1"
-    grep -q "ERROR: process $worker killed by signal 9 (Killed)$" "$run/log" ||
+    worker=$(workers_on 'x_20090317_1415\.xml')
+    check_status 1
+    logged "ERROR: process $worker killed by signal 9 (Killed)$" ||
         fail "no line naming the killed worker"
-    grep -q 'Info (0/1) Prozesse erfolgreich konvertiert$' "$run/log" || fail "wrong summary"
+    check_summary 0/1
     [ -f "$run/input/x_20090317_1415.xml" ] || fail "the input file is gone"
 }
 
 # every_line_whole <file>: the file is a beginning of the whole output, in whole lines.
-every_line_whole() {
-    local file=$run/output/$1 size
-    size=$(stat -c %s "$file")
-    [ "$(tail -c 1 "$file" | od -An -c | tr -d ' ')" = '\n' ] || fail "$1 ends inside a line"
-    cmp -s -n "$size" "$file" "$work/whole/output/$1" || fail "$1 is not the beginning of the output"
-}
+every_line_whole() { check_beginning "$run/output/$1" "whole/output/$1"; }
 
 # Torn in the fifth block of records (blocks of 256 KiB), while the other file has written
 # its first: cut back to the last line feed before the tear.
@@ -141,14 +86,13 @@ fi
 every_line_whole 0903171415_Q_hosts_.data
 # The other file of the worker held whole lines only and is left as it was.
 every_line_whole 0903171415_Q_states_.data
-grep -q 'states_.data of killed process' "$run/log" && fail "the whole file was touched"
+logged 'states_.data of killed process' && fail "the whole file was touched"
 
 # Torn inside the header line: nothing complete is left, so the file goes.
 torn header 0903171415_Q_states_.data 3
 [ ! -e "$run/output/0903171415_Q_states_.data" ] || fail "the file without a complete line stayed"
-grep -q "WARNING: output file output//0903171415_Q_states_.data of killed process $worker removed: it held no complete line$" \
-    "$run/log" || fail "no line reporting the removal"
+logged "WARNING: output file output//0903171415_Q_states_.data of killed process $worker removed: it held no complete line$" ||
+    fail "no line reporting the removal"
 every_line_whole 0903171415_Q_hosts_.data
 
-[ "$failures" = 0 ] || exit 1
-echo "PASS: torn output files cut back to whole lines or removed, with a line in the log"
+passed "torn output files cut back to whole lines or removed, with a line in the log"

@@ -5,36 +5,33 @@
 #
 # Usage: valgrind_example.sh <corvane binary> <source directory>
 set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 
-binary=$(readlink -f "$1")
-source=$(readlink -f "$2")
 if ! command -v valgrind >/dev/null; then
     echo "SKIP: valgrind is not installed"
     exit 77
 fi
-run=$(mktemp -d "${TMPDIR:-/tmp}/corvane-valgrind.XXXXXX")
-trap 'rm -rf "$run"' EXIT
-mkdir "$run/input" "$run/output" "$run/reports"
-cp "$source"/example/input/* "$run/input/"
+source=$(readlink -f "$2")
+setup valgrind "$1"
+mkdir input output reports
+cp "$source"/example/input/* input/
+config=$source/example/corvane.conf
 
 # Workers are forks, not new programs: valgrind follows them without --trace-children.
-(cd "$source" && TZ=UTC LC_ALL=C.UTF-8 valgrind --tool=memcheck --leak-check=full \
-    --errors-for-leak-kinds=definite --error-exitcode=99 --log-file="$run/reports/%p" \
-    "$binary" -c example/corvane.conf -i "$run/input" -o "$run/output" -t 2 2>"$run/log")
+run_as=(valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite
+        --error-exitcode=99 --log-file="$work/reports/%p")
+run_corvane . -t 2
 status=$?
 
-failed=0
-[ "$status" = 0 ] || { echo "FAIL: exit status $status"; failed=1; }
-processes=$(ls "$run/reports" | wc -l)
-[ "$processes" = 3 ] || { echo "FAIL: $processes processes checked, expected 3"; failed=1; }
-for report in "$run/reports"/*; do
+check_status 0
+processes=$(ls reports | wc -l)
+[ "$processes" = 3 ] || fail "$processes processes checked, expected 3"
+for report in reports/*; do
     if ! grep -q 'ERROR SUMMARY: 0 errors' "$report" ||
         ! grep -qE 'definitely lost: 0 bytes|All heap blocks were freed' "$report"; then
-        echo "FAIL: memcheck found something in process $(basename "$report"):"
+        fail "memcheck found something in process $(basename "$report"):"
         cat "$report"
-        failed=1
     fi
 done
-diff -r "$source/example/expected" "$run/output" || { echo "FAIL: the output differs"; failed=1; }
-[ "$failed" = 0 ] || { sed -n '/will execute/,$p' "$run/log"; exit 1; }
-echo "PASS: $processes processes under memcheck, no errors, nothing definitely lost"
+diff -r "$source/example/expected" output || fail "the output differs"
+passed "$processes processes under memcheck, no errors, nothing definitely lost"

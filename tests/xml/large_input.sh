@@ -15,16 +15,14 @@
 #
 # Usage: large_input.sh <corvane binary> <kind> [limit in KB]
 set -uo pipefail
+source "$(dirname "$0")/../system/lib.sh"
 
-binary=$1
 kind=$2
 limit_kb=${3:-65536}
-run=$(mktemp -d "${TMPDIR:-/tmp}/corvane-large.XXXXXX")
-trap 'rm -rf "$run"' EXIT
-mkdir -p "$run/input" "$run/output"
-cd "$run" || exit 1
+setup large "$1"
+mkdir input output
 
-cat >config.conf <<'CONF'
+cat >"$config" <<'CONF'
 GLOBALS { }
 INPUTFILE "_" {
     GENERATES MEASUREMENT {
@@ -41,12 +39,6 @@ INPUTFILE "_" {
 CONF
 input=input/${kind}_20200101_0000.xml
 output=output/2001010000_Q_values_.data
-
-failed=0
-fail() {
-    echo "$*"
-    failed=1
-}
 
 case $kind in
 text)
@@ -71,7 +63,7 @@ records)
     megabytes=50
     if [ "${CORVANE_SLOW_TESTS:-}" = 1 ]; then
         # The full run needs the input and about as much output on this file system.
-        free_mb=$(df -Pm "$run" | awk 'NR == 2 { print $4 }')
+        free_mb=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
         if [ "${free_mb:-0}" -ge 3072 ]; then
             megabytes=1024
         else
@@ -126,18 +118,18 @@ depth)
 esac
 input_bytes=$(stat -c %s "$input")
 
-LC_ALL=C.UTF-8 TZ=UTC /usr/bin/time -f '%e %M' -o usage "$binary" -c config.conf -i input \
-    -o output >stdout 2>stderr
+run_as=(/usr/bin/time -f '%e %M' -o usage)
+run_corvane . >stdout
 status=$?
 read -r seconds peak_kb < <(tail -n 1 usage)
 echo "$kind: input $input_bytes bytes, $seconds s, peak RSS $peak_kb KB, status $status"
 
-[ "$status" = "$expected_status" ] || fail "exit status $status, expected $expected_status"
+check_status "$expected_status"
 [ "$peak_kb" -lt "$limit_kb" ] || fail "peak RSS $peak_kb KB, more than $limit_kb KB"
 [ ! -s stdout ] || fail "output on standard output"
 # The reader's own errors are compared without their position.
 errors=$(sed -E -e 's/^\[[0-9]+\] [0-9.]{10} [0-9:]{8} //' \
-    -e 's/^(ERROR: error detected in) line [0-9]+ column [0-9]+:/\1 L C:/' stderr |
+    -e 's/^(ERROR: error detected in) line [0-9]+ column [0-9]+:/\1 L C:/' log |
     grep '^ERROR: ' | grep -vE '^ERROR: (parsing unsuccessful|error detected in L C: error triggered by consumer)$')
 [ "$errors" = "$expected_errors" ] || fail "errors logged: ${errors:-none}; expected: ${expected_errors:-none}"
 
@@ -148,8 +140,8 @@ if [ "$expected_status" = 0 ]; then
 else
     [ -e "$input" ] || fail "failed input gone from the input directory"
     [ "$(stat -c %s "$input")" = "$input_bytes" ] || fail "failed input changed"
-    grep -q "Info (0/1) Prozesse erfolgreich konvertiert" stderr || fail "failure not counted"
+    check_summary 0/1
     [ "$(head -n 1 "$output")" = "$(printf 'OBJECT\tP\tVALUE')" ] || fail "header line missing"
-    [ "$(tail -c 1 "$output" | od -An -c | tr -d ' ')" = '\n' ] || fail "last output line incomplete"
+    ends_with_line_feed "$output" || fail "last output line incomplete"
 fi
-exit $failed
+passed "$kind"
