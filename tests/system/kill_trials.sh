@@ -16,9 +16,9 @@ trials=${CORVANE_KILL_TRIALS:-20}
 setup trials "$1"
 write_config '^x_' hosts states
 
-# An input stays unless its worker removed it after a complete conversion (a kill can
-# come that late), so the checks below are per file: either gone with its whole output,
-# or still there with whole lines of output at most.
+# The trials run at debug level 0: an input stays unless its worker removed it after a
+# complete conversion (a kill can come that late), so the checks below are per file:
+# either gone with its whole output, or still there with whole lines of output at most.
 # Three inputs of different sizes (about 23 MB, 1 MB and 40 KB) and their whole output.
 declare -A nodes=([1400]=300000 [1415]=15000 [1430]=500)
 mkdir inputs
@@ -36,7 +36,7 @@ for ((trial = 1; trial <= trials; trial++)); do
     new_run trial
     case_name="trial $trial"
     cp inputs/* "$run/input/"
-    start_corvane "$run" -t 2 -d 1
+    start_corvane "$run" -t 2
     # The biggest file takes some 200 ms to convert: kills land all through the run.
     sleep "0.$(printf '%03d' $((10 + RANDOM % 200)))"
     mapfile -t running < <(children "$main" | cut -d' ' -f1)
