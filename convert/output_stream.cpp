@@ -11,9 +11,10 @@
 
 OUTPUT_STREAM::OUTPUT_STREAM(QFile *output_file) : file(output_file)
 {
-    // Small at first: most input files are small, and a buffer grows to the block size
-    // only for output that needs it.
-    grow(16 * 1024);
+    // Room for a whole block and its last line from the start. Growing a small buffer
+    // step by step would copy the output several times, each time into fresh pages; the
+    // pages of this one are only touched (and only then cost memory) as output arrives.
+    grow(BLOCK_SIZE + 64 * 1024);
 }
 
 OUTPUT_STREAM &OUTPUT_STREAM::operator<<(const QString &text)

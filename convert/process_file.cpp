@@ -36,8 +36,17 @@ bool file_time_from_name(const QString &file_name, QDateTime *file_time)
         --group;
     if (group < 0)
         return false;
-    const QDate date = QDate::fromString(file_name.mid(group + 1, 8), INPUT_DATE_STRING);
-    const QTime time = QTime::fromString(file_name.mid(group + 10, 4), INPUT_TIME_STRING);
+    // The digits read as INPUT_DATE_STRING and INPUT_TIME_STRING describe them, counted
+    // here directly: QDate::fromString and QTime::fromString give the same dates and
+    // times (and the same invalid ones), but set up a format parser on every call.
+    const auto number = [&](int from, int count) {
+        int value = 0;
+        for (int i = from; i < from + count; ++i)
+            value = value * 10 + (file_name[i].unicode() - '0');
+        return value;
+    };
+    const QDate date(number(group + 1, 4), number(group + 5, 2), number(group + 7, 2));
+    const QTime time(number(group + 10, 2), number(group + 12, 2));
     if (!date.isValid() || !time.isValid()) {
         // Digits that form no date or time give no time at all, never a nearby one
         // (QDateTime would quietly read an hour of 25 as midnight).

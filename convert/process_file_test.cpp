@@ -34,6 +34,13 @@ TEST(FileTime, TakenFromTheLastDateGroupOfTheName)
         {"a_20110230_1200.xml", true, ""},
         {"a_20111110_2500.xml", true, ""}, // QTime alone would make this midnight
         {"a_20111110_1260.xml", true, ""},
+        {"a_20111110_2400.xml", true, ""},
+        {"a_20240229_2359.xml", true, "20240229 2359 00"}, // leap years by the
+        {"a_20000229_0000.xml", true, "20000229 0000 00"}, // Gregorian rules
+        {"a_19000229_0000.xml", true, ""},
+        {"a_20110001_1200.xml", true, ""},
+        {"a_20111100_1200.xml", true, ""},
+        {"a_00000101_1200.xml", true, ""}, // there is no year 0
         {"data.xml", false, "20010203 0405 00"},
         {"20111110_1343.xml", false, "20010203 0405 00"},
         {"a_2011111_1343.xml", false, "20010203 0405 00"},
