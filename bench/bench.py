@@ -451,6 +451,22 @@ plot '{data}' using ($2/2):0:($2/2):(0.35):3:ytic(1) with boxxyerror fc palette,
     return result.returncode == 0
 
 
+def text_chart(table, width=50):
+    """The chart of plot() in characters, for a text file or the README: one bar per row."""
+    rows = [e for e in table if "mbps" in e]
+    if not rows:
+        return ""
+    longest = max(e["mbps"] for e in rows)
+    label = max(len(f"{e['set']}: {e['program']}") for e in rows)
+    lines = []
+    for e in rows:
+        mark = "#" if e["program"].startswith("corvane") else \
+            "." if e["program"].startswith("floor") else "="
+        bar = mark * max(1, round(width * e["mbps"] / longest))
+        lines.append(f"{e['set'] + ': ' + e['program']:<{label}}  {bar} {e['mbps']:.3g}")
+    return "\n".join(lines) + "\n"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--workdir", required=True)
@@ -528,6 +544,10 @@ def main():
         out.write(format_table(table, markdown=True) + "\n")
         if goals:
             out.write("\n" + "\n".join("- " + g for g in goals) + "\n")
+        chart = text_chart(table)
+        if chart:
+            out.write("\nMB/s, median of the runs (# corvane, = peers, . parse-only floors):\n\n"
+                      "```\n" + chart + "```\n")
     print()
     print(f"table written to {base}.md")
     if plot(table, base + ".png"):

@@ -30,6 +30,20 @@ const QString &time_stamp()
     return stamp;
 }
 
+// "[pid] ", made anew only in a new process. Streaming the number itself would go
+// through the stream's locale on every line, and in a forked worker each such use
+// writes to memory it shares with the parent until then.
+const QString &pid_prefix()
+{
+    static qint64 prefixed_pid = -1;
+    static QString prefix;
+    if (GL_param.mypid != prefixed_pid) {
+        prefix = QLatin1Char('[') + QString::number(GL_param.mypid) + QLatin1String("] ");
+        prefixed_pid = GL_param.mypid;
+    }
+    return prefix;
+}
+
 } // namespace
 
 ELOG::ELOG()
@@ -52,7 +66,14 @@ void ELOG::log(const QString &message)
 {
     // Lines of several processes meet on one stream: each message goes out in full
     // before log returns, so nothing stays buffered when a worker is forked.
-    writer << '[' << GL_param.mypid << "] " << time_stamp() << message;
+    // Put together in one reused buffer and handed to the stream whole: piece by piece,
+    // the stream's own buffer would be grown anew for every line.
+    static QString line;
+    line.resize(0);
+    line += pid_prefix();
+    line += time_stamp();
+    line += message;
+    writer << line;
     writer.flush();
 }
 

@@ -123,6 +123,21 @@ TEST(EventLog, LineCarriesPidAndLocalTime)
     EXPECT_TRUE(line.match(written).hasMatch()) << written.toStdString();
 }
 
+TEST(EventLog, PidFollowsTheProcessIdOfTheMoment)
+{
+    // A worker sets its own id after the fork; its lines must not keep the parent's.
+    const pid_t own = GL_param.mypid;
+    const std::string written = captured_stderr([] {
+        GL_param.mypid = 41;
+        elog.log("first\n");
+        GL_param.mypid = 4242;
+        elog.log("second\n");
+    });
+    GL_param.mypid = own;
+    EXPECT_EQ(written.rfind("[41] ", 0), 0u) << written;
+    EXPECT_NE(written.find("\n[4242] "), std::string::npos) << written;
+}
+
 TEST(EventLog, DebugLevelFiltersMessages)
 {
     const std::string written = captured_stderr([] {
