@@ -9,7 +9,6 @@
 #include "control/pool.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -136,18 +135,13 @@ sigset_t sigchld_only()
     return set;
 }
 
-// Returns when the parent closes its end of the pipe.
-void wait_for_go(int go[2])
-{
-    ::close(go[1]);
-    char byte;
-    while (::read(go[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    ::close(go[0]);
-}
-
 [[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name, int slot)
 {
+    // The parent's line on this fork is written here, still under the parent's id: so it
+    // comes before the worker's own lines without the parent having to hold the worker
+    // back until it has written it, which would cost every file a wait.
+    elog.debug(
+        1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(getpid()));
     GL_param.mypid = getpid();
     output_registry_use(slot);
     elog.log(QStringLiteral("INFO: processing file = ") + printable_name(file_name) +
@@ -254,32 +248,17 @@ void fork_new_process()
             int(std::find(slot_worker.begin(), slot_worker.end(), 0) - slot_worker.begin());
         output_registry_clear(slot);
 
-        // The worker waits for the end of this pipe until the parent has logged its
-        // start, so that "forked child" always comes before the worker's own lines.
-        // Without a pipe the worker simply does not wait.
-        int go[2];
-        const bool paired = pipe2(go, O_CLOEXEC) == 0;
         pid_t pid = fork();
         if (pid < 0) {
             elog.log("ERROR: fork() failed - aborting\n");
             exit(8);
         }
-        if (pid == 0) {
-            if (paired)
-                wait_for_go(go);
+        if (pid == 0)
             run_worker(process_file, file_name, slot);
-        }
         if (slot < int(slot_worker.size()))
             slot_worker[size_t(slot)] = pid;
-
-        if (paired)
-            ::close(go[0]);
         ++GL_param.processes_running;
         ++GL_param.processes_started;
-        elog.debug(
-            1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(pid));
-        if (paired)
-            ::close(go[1]);
     }
 }
 
