@@ -9,6 +9,7 @@
 #include "control/pool.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -103,10 +104,13 @@ QStringList list_input_directory()
             return a.name < b.name;
         return a.raw < b.raw;
     });
+    // The names are copied out in their order, one after the other, and the listing
+    // is freed as a whole: no free gaps stay scattered between them, which every worker
+    // would otherwise fill, and so copy, page by page.
     QStringList names;
     names.reserve(int(entries.size()));
     for (const Entry &entry : entries)
-        names.append(entry.name);
+        names.append(QString(entry.name.constData(), entry.name.size()));
     return names;
 }
 
@@ -143,6 +147,10 @@ sigset_t sigchld_only()
     elog.debug(
         1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(getpid()));
     GL_param.mypid = getpid();
+    // A worker lives for one file: its larger buffers come from the heap and are never
+    // handed back, instead of being mapped and unmapped one by one.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     output_registry_use(slot);
     elog.log(QStringLiteral("INFO: processing file = ") + printable_name(file_name) +
              QLatin1Char('\n'));
@@ -220,6 +228,7 @@ void run_pool()
 
     // Work every worker would otherwise repeat is done once, before the first fork.
     prepare_conversions();
+    malloc_trim(0);
     fork_new_process();
     for (;;) {
         sigsuspend(&wait_mask);
