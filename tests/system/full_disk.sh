@@ -15,30 +15,18 @@ source "$(dirname "$0")/lib.sh"
 setup full "$1"
 on_exit() { umount "$work/tmpfs/output" 2>/dev/null; }
 build_preload full <<'C'
-#define _GNU_SOURCE
-#include <dlfcn.h>
 #include <errno.h>
-#include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 static long long budget = -1;
 
 ssize_t write(int fd, const void *data, size_t size)
 {
-    static ssize_t (*real_write)(int, const void *, size_t);
-    if (real_write == NULL)
-        real_write = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
     const char *dir = getenv("FULL_DISK_DIR");
-    char link[64], target[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t length = dir ? readlink(link, target, sizeof target - 1) : -1;
-    if (length <= 0)
-        return real_write(fd, data, size);
-    target[length] = '\0';
-    if (strncmp(target, dir, strlen(dir)) != 0)
+    char target[PATH_MAX];
+    if (dir == NULL || !write_target(fd, target, sizeof target) ||
+        strncmp(target, dir, strlen(dir)) != 0)
         return real_write(fd, data, size);
     if (budget < 0)
         budget = atoll(getenv("FULL_DISK_BYTES"));

@@ -197,10 +197,40 @@ convert_whole() {
 }
 
 # build_preload <name>: builds the C source on standard input into $work/<name>.so, to be
-# loaded before the C library with the environment words in $preload. Without a C compiler
-# the test is skipped (status 77).
+# loaded before the C library with the environment words in $preload. The source finds
+# the real write() as real_write and, with write_target(fd, path, size), the path of the
+# file an open descriptor writes to (false when it has none). Without a C compiler the
+# test is skipped (status 77).
 build_preload() {
-    cat >"$work/$1.c"
+    {
+        cat <<'C'
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdio.h>
+#include <unistd.h>
+
+static ssize_t real_write(int fd, const void *data, size_t size)
+{
+    static ssize_t (*write_of_libc)(int, const void *, size_t);
+    if (write_of_libc == NULL)
+        write_of_libc = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+    return write_of_libc(fd, data, size);
+}
+
+static int write_target(int fd, char *path, size_t size)
+{
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t length = readlink(link, path, size - 1);
+    if (length <= 0)
+        return 0;
+    path[length] = '\0';
+    return 1;
+}
+C
+        cat
+    } >"$work/$1.c"
     if ! cc -shared -fPIC -o "$work/$1.so" "$work/$1.c" -ldl 2>/dev/null; then
         echo "SKIP: no C compiler to build the write() stand-in"
         exit 77

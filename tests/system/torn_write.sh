@@ -12,31 +12,19 @@ source "$(dirname "$0")/lib.sh"
 
 setup torn "$1"
 build_preload torn <<'C'
-#define _GNU_SOURCE
-#include <dlfcn.h>
-#include <limits.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 /* Writes into files under TORN_DIR/TORN_FILE go through until TORN_BYTES bytes have
    been written; the write that crosses that mark writes up to it and kills the process. */
 ssize_t write(int fd, const void *data, size_t size)
 {
-    static ssize_t (*real_write)(int, const void *, size_t);
     static long long budget = -1;
-    if (real_write == NULL)
-        real_write = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
     const char *file = getenv("TORN_FILE");
-    char link[64], target[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t length = file ? readlink(link, target, sizeof target - 1) : -1;
-    if (length <= 0)
-        return real_write(fd, data, size);
-    target[length] = '\0';
-    if (strstr(target, file) == NULL)
+    char target[PATH_MAX];
+    if (file == NULL || !write_target(fd, target, sizeof target) ||
+        strstr(target, file) == NULL)
         return real_write(fd, data, size);
     if (budget < 0)
         budget = atoll(getenv("TORN_BYTES"));
