@@ -20,6 +20,7 @@
 #include "convert/xml_handler.h"
 
 class ATTRIBUTE;
+struct MEASUREMENT_PLAN;
 
 // Numbers for the element names used in paths; 0 stands for every other name. A
 // description names a handful of elements, mostly of different lengths, so the names
@@ -69,22 +70,31 @@ struct COLUMN_PLAN {
     PATH_FAULT fault;
     ELEMENT_PATH path;
     std::string argument; // UTF-8: the compared text, or the attribute's local name
+    MEASUREMENT_PLAN *owner = nullptr;
+    int position = 0; // among the measurement's columns
+};
+
+// A condition of MATCH with its path.
+struct CONDITION_PLAN {
+    ATTRIBUTE *item;
+    const ELEMENT_PATH *path;
 };
 
 struct MEASUREMENT_PLAN {
     ATTRIBUTE *node;
     ATTRIBUTE *columns; // the COLUMNS node found for it, or null
     ATTRIBUTE *match;   // the MATCH node found for it, or null
+    bool sound = false; // a MEASUREMENT node with COLUMNS: nothing to report per element
     std::vector<COLUMN_PLAN> column_plans;
     std::vector<ATTRIBUTE *> conditions; // the children of MATCH
     std::vector<ELEMENT_PATH> condition_paths;
 
     // Per name number: the columns captured at the end (or, for attribute columns, the
     // start) of such an element, and the conditions that may be fulfilled there.
-    std::vector<std::vector<int>> end_columns;
-    std::vector<std::vector<int>> start_columns;
-    std::vector<std::vector<int>> end_conditions;
-    std::vector<int> any_end_conditions; // conditions that match at every element end
+    std::vector<std::vector<COLUMN_PLAN *>> end_columns;
+    std::vector<std::vector<COLUMN_PLAN *>> start_columns;
+    std::vector<std::vector<CONDITION_PLAN>> end_conditions;
+    std::vector<ATTRIBUTE *> any_end_conditions; // conditions that match at every element end
     // Columns that must be looked at on every element start or end whatever its name,
     // because they report a fault there; then all columns are gone through in order.
     bool visit_all_at_end = false;
@@ -95,12 +105,13 @@ struct MEASUREMENT_PLAN {
     // column of another kind needs the slow way with its error line.
     std::vector<const BYTE_STRING *> record_values;
 
-    // The last record line written, up to its line end, with the version of each value
-    // and where its column ends in the line. Most columns of a record repeat the one
-    // before (the measured object, its time), so a new line is mostly this copy.
+    // The last record line written, up to its line end, and where each column ends in
+    // it. Most columns of a record repeat the one before (the measured object, its time),
+    // so a new line is mostly this copy: only the columns from the first one captured
+    // since (changed_from) are put together anew.
     BYTE_STRING last_line;
-    std::vector<uint64_t> last_versions;
     std::vector<int> last_ends;
+    int changed_from = 0;
 };
 
 struct XMLInputHandler::PLAN {
@@ -114,8 +125,8 @@ struct XMLInputHandler::PLAN {
     // Per name number, the measurements (indexes, in order) for which the start (with
     // attributes) or the end of such an element can cause anything: a capture, a change of
     // a condition, a record, or a fault to report. For the others nothing happens there.
-    std::vector<std::vector<int>> measurements_at_start;
-    std::vector<std::vector<int>> measurements_at_end;
+    std::vector<std::vector<MEASUREMENT_PLAN *>> measurements_at_start;
+    std::vector<std::vector<MEASUREMENT_PLAN *>> measurements_at_end;
 
     MEASUREMENT_PLAN &of(ATTRIBUTE *measurement);
 };

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -60,29 +61,34 @@ struct READER_STATE {
     bool input_ended = false;
     uint64_t bytes_read = 0; // of the document, so far
     uint64_t bytes_handed_on = 0;
+    uint64_t expansion_limit = 0; // what may be handed on for the bytes read so far
 
     BYTE_STRING text; // the run of character data not yet handed over
     bool has_text = false;
     std::string qname; // a prefixed element name, put together
     std::vector<XML_ATTRIBUTE> attributes;
 
-    // libxml2 keeps every name once in its dictionary for the whole parse, so the length
-    // of a name can be remembered by its address instead of being counted every time.
-    struct NAME_LENGTH {
+    // libxml2 keeps every name once in its dictionary for the whole parse, so what is
+    // known about a name (its length, the handler's number for it) can be remembered by
+    // its address instead of being worked out every time.
+    struct NAME_SLOT {
         const xmlChar *name = nullptr;
         int length = 0;
+        int id = -1; // the handler's number, once asked for
     };
-    NAME_LENGTH name_lengths[512];
+    NAME_SLOT names[512];
 
-    int length_of(const xmlChar *name)
+    NAME_SLOT &slot_of(const xmlChar *name)
     {
-        NAME_LENGTH &slot = name_lengths[(reinterpret_cast<uintptr_t>(name) >> 3) & 511];
+        NAME_SLOT &slot = names[(reinterpret_cast<uintptr_t>(name) >> 3) & 511];
         if (slot.name != name) {
             slot.name = name;
             slot.length = static_cast<int>(strlen(reinterpret_cast<const char *>(name)));
+            slot.id = -1;
         }
-        return slot.length;
+        return slot;
     }
+    int length_of(const xmlChar *name) { return slot_of(name).length; }
 
     bool stopped = false; // the handler (or a limit here) stopped the parse
     bool failed = false;  // libxml2 reported a fatal error
@@ -111,24 +117,31 @@ void stop(READER_STATE *state)
     xmlStopParser(state->context);
 }
 
-// Counts what goes to the handler; false (and the parse stopped) when it has grown too
-// far beyond the document.
-bool within_expansion(READER_STATE *state, uint64_t bytes)
+void set_expansion_limit(READER_STATE *state)
 {
-    state->bytes_handed_on += bytes;
-    if (state->bytes_handed_on <= EXPANSION_ALLOWANCE ||
-        state->bytes_handed_on <= MAX_EXPANSION * state->bytes_read)
-        return true;
+    state->expansion_limit = std::max(EXPANSION_ALLOWANCE, MAX_EXPANSION * state->bytes_read);
+}
+
+void refuse_expansion(READER_STATE *state)
+{
     elog.log(QStringLiteral("ERROR: entity references expand the document more than %1 times\n")
                  .arg(MAX_EXPANSION));
     stop(state);
+}
+
+// Counts what goes to the handler; false (and the parse stopped) when it has grown too
+// far beyond the document.
+inline bool within_expansion(READER_STATE *state, uint64_t bytes)
+{
+    state->bytes_handed_on += bytes;
+    if (state->bytes_handed_on <= state->expansion_limit)
+        return true;
+    refuse_expansion(state);
     return false;
 }
 
-bool hand_over_text(READER_STATE *state)
+bool pass_text_on(READER_STATE *state)
 {
-    if (!state->has_text)
-        return true;
     state->has_text = false;
     const bool go_on = state->handler->characters(state->text);
     state->text.clear();
@@ -137,15 +150,21 @@ bool hand_over_text(READER_STATE *state)
     return go_on;
 }
 
-XML_TEXT element_name(READER_STATE *state, const xmlChar *local_name, const xmlChar *prefix)
+inline bool hand_over_text(READER_STATE *state) { return !state->has_text || pass_text_on(state); }
+
+XML_TEXT prefixed_name(READER_STATE *state, const xmlChar *local_name, const xmlChar *prefix)
 {
-    const char *local = reinterpret_cast<const char *>(local_name);
-    if (prefix == nullptr)
-        return {local, state->length_of(local_name)};
     state->qname.assign(reinterpret_cast<const char *>(prefix));
     state->qname.push_back(':');
-    state->qname.append(local);
+    state->qname.append(reinterpret_cast<const char *>(local_name));
     return {state->qname.data(), static_cast<int>(state->qname.size())};
+}
+
+inline XML_TEXT element_name(READER_STATE *state, const xmlChar *local_name, const xmlChar *prefix)
+{
+    if (prefix != nullptr)
+        return prefixed_name(state, local_name, prefix);
+    return {reinterpret_cast<const char *>(local_name), state->length_of(local_name)};
 }
 
 void on_start_document(void *context)
@@ -174,8 +193,23 @@ void on_start_element(void *context, const xmlChar *local_name, const xmlChar *p
     // Values that the document type only supplies by default are not the document's
     // own; like the reader's plain SAX2 use, they are left out.
     const int count = nb_attributes - nb_defaulted;
-    state->attributes.resize(static_cast<size_t>(count));
-    const XML_TEXT name = element_name(state, local_name, prefix);
+    if (state->attributes.size() < static_cast<size_t>(count))
+        state->attributes.resize(static_cast<size_t>(count));
+    // The handler's number for an unprefixed name is asked for once per parse; a prefixed
+    // name is put together anew each time and looked up each time.
+    XML_TEXT name;
+    int id;
+    if (prefix == nullptr) {
+        READER_STATE::NAME_SLOT &slot = state->slot_of(local_name);
+        if (slot.id < 0)
+            slot.id = state->handler->element_id(
+                {reinterpret_cast<const char *>(local_name), slot.length});
+        name = {reinterpret_cast<const char *>(local_name), slot.length};
+        id = slot.id;
+    } else {
+        name = prefixed_name(state, local_name, prefix);
+        id = state->handler->element_id(name);
+    }
     uint64_t size = ELEMENT_COST + static_cast<uint64_t>(name.size);
     for (int i = 0; i < count; ++i) {
         const xmlChar **a = attributes + 5 * i;
@@ -188,7 +222,7 @@ void on_start_element(void *context, const xmlChar *local_name, const xmlChar *p
     }
     if (!within_expansion(state, size))
         return;
-    if (!state->handler->startElement(name, state->attributes.data(), count))
+    if (!state->handler->startElement(name, id, state->attributes.data(), count))
         stop(state);
 }
 
@@ -292,6 +326,7 @@ int read_input(void *context, char *buffer, int length)
         state->block_used = 0;
         state->block_size = static_cast<int>(got);
         state->bytes_read += static_cast<uint64_t>(got);
+        set_expansion_limit(state);
     }
     const int count = qMin(length, state->block_size - state->block_used);
     memcpy(buffer, state->block.get() + state->block_used, static_cast<size_t>(count));
@@ -361,6 +396,7 @@ bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
 
     READER_STATE state;
     state.handler = handler;
+    set_expansion_limit(&state);
     state.input = input;
     // No larger than the file: most input files are small.
     const qint64 file_size = input->size();

@@ -62,9 +62,7 @@ bool is_blank_to_normalise(char c) { return c == '\t' || c == '\n' || c == '\r';
 // apart from the characters themselves here; they are treated alike.
 void take_attribute_value(BYTE_STRING &result, XML_TEXT value)
 {
-    int k = 0;
-    while (k < value.size && !is_blank_to_normalise(value.data[k]))
-        ++k;
+    int k = plain_prefix(value.data, value.size);
     result.assign(value.data, k);
     for (; k < value.size; ++k) {
         const char c = value.data[k];
@@ -88,6 +86,13 @@ bool path_usable(const COLUMN_PLAN &column)
         break;
     }
     return true;
+}
+
+// The line of the column's measurement must be put together again from this column on.
+void mark_changed(const COLUMN_PLAN &column)
+{
+    if (column.owner != nullptr && column.position < column.owner->changed_from)
+        column.owner->changed_from = column.position;
 }
 
 } // namespace
@@ -126,6 +131,7 @@ bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE
         return false;
     if (!column.path.matches(hierarchy))
         return true;
+    mark_changed(column);
     // Every attribute of that local name is taken in turn, so the last one wins.
     for (int i = 0; i < count; ++i) {
         const XML_TEXT &name = atts[i].local_name;
@@ -148,6 +154,7 @@ bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
             return false;
         if (!column.path.matches(hierarchy))
             return true;
+        mark_changed(column);
         break;
     case tok::UTC_FILESTAMP:
     case tok::ATTRIBUTE_ARG:
@@ -202,7 +209,11 @@ int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)
 {
     if (plan == nullptr)
         prepare();
-    return write_record(plan->of(measurement));
+    // Called from outside the parse, the values may have been set any way: the whole line
+    // is put together.
+    MEASUREMENT_PLAN &m = plan->of(measurement);
+    m.changed_from = 0;
+    return write_record(m);
 }
 
 int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
@@ -239,22 +250,18 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
     return 0;
 }
 
-// Brings the measurement's last line up to date: the columns from the first one whose
-// value has changed since are put together anew.
+// Brings the measurement's last line up to date: the columns from the first one captured
+// since the last record are put together anew.
 void XMLInputHandler::compose_line(MEASUREMENT_PLAN &m)
 {
     const int count = static_cast<int>(m.record_values.size());
-    if (m.last_versions.size() != static_cast<size_t>(count)) {
-        m.last_versions.assign(static_cast<size_t>(count), 0);
+    if (m.last_ends.size() != static_cast<size_t>(count)) {
         m.last_ends.assign(static_cast<size_t>(count), 0);
-        m.last_line.clear();
-        m.last_versions[0] = m.record_values[0]->version() + 1; // stale
+        m.changed_from = 0;
     }
-    int first = 0;
-    while (first < count && m.last_versions[static_cast<size_t>(first)] ==
-                                m.record_values[static_cast<size_t>(first)]->version())
-        ++first;
-    if (first == count)
+    const int first = m.changed_from;
+    m.changed_from = count;
+    if (first >= count)
         return;
     m.last_line.truncate(first == 0 ? 0 : m.last_ends[static_cast<size_t>(first - 1)]);
     for (int i = first; i < count; ++i) {
@@ -262,7 +269,6 @@ void XMLInputHandler::compose_line(MEASUREMENT_PLAN &m)
         if (i > 0)
             m.last_line.append(plan->column_separator.data(), plan->column_separator.size());
         m.last_line.append(value->data(), value->size());
-        m.last_versions[static_cast<size_t>(i)] = value->version();
         m.last_ends[static_cast<size_t>(i)] = m.last_line.size();
     }
 }

@@ -14,6 +14,8 @@ namespace
 
 bool report_missing_parts(const MEASUREMENT_PLAN &m)
 {
+    if (m.sound)
+        return true;
     if (m.node->type != tok::MEASUREMENT) {
         elog.log("ERROR: MEASUREMENT expected\n");
         return false;
@@ -25,25 +27,30 @@ bool report_missing_parts(const MEASUREMENT_PLAN &m)
     return true;
 }
 
-const std::vector<int> &listed_for(const std::vector<std::vector<int>> &lists, int id)
+template <typename T>
+const std::vector<T> &listed_for(const std::vector<std::vector<T>> &lists, int id)
 {
-    static const std::vector<int> none;
+    static const std::vector<T> none;
     return static_cast<size_t>(id) < lists.size() ? lists[static_cast<size_t>(id)] : none;
 }
 
-// Files the indexes of a measurement's columns and conditions under the number of the
-// name their path ends with.
+// Files the measurement's columns and conditions under the number of the name their path
+// ends with. The plan must stay where it is from here on: its columns point back to it.
 void build_index(MEASUREMENT_PLAN *m, int name_count)
 {
     const size_t size = static_cast<size_t>(name_count);
+    m->sound = m->node->type == tok::MEASUREMENT && m->columns != nullptr;
     m->end_columns.assign(size, {});
     m->start_columns.assign(size, {});
     m->end_conditions.assign(size, {});
     m->any_end_conditions.clear();
     m->visit_all_at_end = false;
     m->visit_all_at_start = false;
+    m->changed_from = 0;
     for (size_t i = 0; i < m->column_plans.size(); ++i) {
-        const COLUMN_PLAN &column = m->column_plans[i];
+        COLUMN_PLAN &column = m->column_plans[i];
+        column.owner = m;
+        column.position = static_cast<int>(i);
         const int type = column.node->type;
         const bool at_start = type == tok::ATTRIBUTE_ARG;
         const bool at_end = type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
@@ -63,14 +70,15 @@ void build_index(MEASUREMENT_PLAN *m, int name_count)
         if (!column.path.complete)
             continue;
         auto &lists = at_start ? m->start_columns : m->end_columns;
-        lists[static_cast<size_t>(column.path.last_id())].push_back(static_cast<int>(i));
+        lists[static_cast<size_t>(column.path.last_id())].push_back(&column);
     }
     for (size_t i = 0; i < m->condition_paths.size(); ++i) {
         const ELEMENT_PATH &path = m->condition_paths[i];
         if (path.count <= 0)
-            m->any_end_conditions.push_back(static_cast<int>(i));
+            m->any_end_conditions.push_back(m->conditions[i]);
         else if (path.complete)
-            m->end_conditions[static_cast<size_t>(path.last_id())].push_back(static_cast<int>(i));
+            m->end_conditions[static_cast<size_t>(path.last_id())].push_back(
+                {m->conditions[i], &path});
     }
     m->void_first = !m->conditions.empty() && m->conditions.front()->type == tok::VOID;
 }
@@ -216,7 +224,14 @@ bool XMLInputHandler::skippedEntity(const QString &name)
     return false;
 }
 
-bool XMLInputHandler::startElement(XML_TEXT qName, const XML_ATTRIBUTE *atts, int count)
+int XMLInputHandler::element_id(XML_TEXT qName)
+{
+    if (plan == nullptr)
+        prepare();
+    return plan->names.id(qName);
+}
+
+bool XMLInputHandler::startElement(XML_TEXT qName, int id, const XML_ATTRIBUTE *atts, int count)
 {
     if (plan == nullptr)
         prepare();
@@ -224,7 +239,7 @@ bool XMLInputHandler::startElement(XML_TEXT qName, const XML_ATTRIBUTE *atts, in
         elog.log(QStringLiteral("ERROR: elements nested deeper than %1 levels\n").arg(MAX_DEPTH));
         return false;
     }
-    hierarchy.push(qName, plan->names.id(qName));
+    hierarchy.push(qName, id);
     current_text.clear();
     if (count == 0)
         return true;
@@ -308,13 +323,12 @@ bool XMLInputHandler::conditions_met(MEASUREMENT_PLAN &m)
     // the last record of this measurement. Only those whose path ends with the name of
     // the ending element can match now.
     const int id = hierarchy.empty() ? 0 : hierarchy.innermost_id();
-    for (int i : listed_for(m.end_conditions, id)) {
-        ATTRIBUTE *item = m.conditions[static_cast<size_t>(i)];
-        if (!item->matched && m.condition_paths[static_cast<size_t>(i)].matches(hierarchy))
-            item->matched = true;
+    for (const CONDITION_PLAN &condition : listed_for(m.end_conditions, id)) {
+        if (!condition.item->matched && condition.path->matches(hierarchy))
+            condition.item->matched = true;
     }
-    for (int i : m.any_end_conditions)
-        m.conditions[static_cast<size_t>(i)]->matched = true;
+    for (ATTRIBUTE *item : m.any_end_conditions)
+        item->matched = true;
     for (ATTRIBUTE *item : m.conditions) {
         if (!item->matched)
             return false;
@@ -341,8 +355,8 @@ void XMLInputHandler::clear_conditions(MEASUREMENT_PLAN &m)
 bool XMLInputHandler::end_of_element()
 {
     const int id = hierarchy.innermost_id();
-    for (int index : plan->measurements_at_end[static_cast<size_t>(id)]) {
-        MEASUREMENT_PLAN &m = plan->measurements[static_cast<size_t>(index)];
+    for (MEASUREMENT_PLAN *measurement : listed_for(plan->measurements_at_end, id)) {
+        MEASUREMENT_PLAN &m = *measurement;
         if (!report_missing_parts(m))
             return false;
         if (m.visit_all_at_end) {
@@ -351,8 +365,8 @@ bool XMLInputHandler::end_of_element()
                     return false;
             }
         } else {
-            for (int i : listed_for(m.end_columns, id)) {
-                if (!capture_at_end(m.column_plans[static_cast<size_t>(i)]))
+            for (COLUMN_PLAN *column : listed_for(m.end_columns, id)) {
+                if (!capture_at_end(*column))
                     return false;
             }
         }
@@ -367,13 +381,13 @@ bool XMLInputHandler::end_of_element()
 bool XMLInputHandler::capture_attributes(const XML_ATTRIBUTE *atts, int count)
 {
     const int id = hierarchy.innermost_id();
-    for (int index : plan->measurements_at_start[static_cast<size_t>(id)]) {
-        MEASUREMENT_PLAN &m = plan->measurements[static_cast<size_t>(index)];
+    for (MEASUREMENT_PLAN *measurement : listed_for(plan->measurements_at_start, id)) {
+        MEASUREMENT_PLAN &m = *measurement;
         if (!report_missing_parts(m))
             return false;
         if (!m.visit_all_at_start) {
-            for (int i : listed_for(m.start_columns, id)) {
-                if (!capture_attribute(m.column_plans[static_cast<size_t>(i)], atts, count))
+            for (COLUMN_PLAN *column : listed_for(m.start_columns, id)) {
+                if (!capture_attribute(*column, atts, count))
                     return false;
             }
             continue;
@@ -415,9 +429,9 @@ void XMLInputHandler::prepare()
                                !m.any_end_conditions.empty();
         for (size_t id = 0; id < name_count; ++id) {
             if (every_start || !m.start_columns[id].empty())
-                plan->measurements_at_start[id].push_back(static_cast<int>(index));
+                plan->measurements_at_start[id].push_back(&m);
             if (every_end || !m.end_columns[id].empty() || !m.end_conditions[id].empty())
-                plan->measurements_at_end[id].push_back(static_cast<int>(index));
+                plan->measurements_at_end[id].push_back(&m);
         }
     }
     prepare_output();

@@ -33,42 +33,45 @@ struct XML_ATTRIBUTE {
 class ELEMENT_STACK
 {
 public:
-    int size() const { return static_cast<int>(ids.size()); }
-    bool empty() const { return ids.empty(); }
+    // The deepest nesting kept; the handler refuses anything deeper before pushing.
+    static constexpr int CAPACITY = 256;
+
+    int size() const { return depth; }
+    bool empty() const { return depth == 0; }
     std::string_view name(int level) const
     {
-        const size_t at = static_cast<size_t>(level);
-        const int end = at + 1 < starts.size() ? starts[at + 1] : text.size();
-        return std::string_view(text.data() + starts[at], static_cast<size_t>(end - starts[at]));
+        const int end = level + 1 < depth ? starts[level + 1] : text.size();
+        return std::string_view(text.data() + starts[level],
+                                static_cast<size_t>(end - starts[level]));
     }
-    int id(int level) const { return ids[static_cast<size_t>(level)]; }
-    std::string_view innermost() const { return name(size() - 1); }
-    int innermost_id() const { return ids.back(); }
+    int id(int level) const { return ids[level]; }
+    std::string_view innermost() const { return name(depth - 1); }
+    int innermost_id() const { return ids[depth - 1]; }
 
     void push(XML_TEXT name, int name_id)
     {
-        starts.push_back(text.size());
-        ids.push_back(name_id);
+        starts[depth] = text.size();
+        ids[depth] = name_id;
+        ++depth;
         text.append(name.data, name.size);
     }
     void pop()
     {
-        text.truncate(starts.back());
-        starts.pop_back();
-        ids.pop_back();
+        --depth;
+        text.truncate(starts[depth]);
     }
     void clear()
     {
         text.clear();
-        starts.clear();
-        ids.clear();
+        depth = 0;
     }
 
 private:
     // All open names one after the other: a document does not allocate per element.
     BYTE_STRING text;
-    std::vector<int> starts;
-    std::vector<int> ids;
+    int depth = 0;
+    int starts[CAPACITY];
+    int ids[CAPACITY];
 };
 
 // The handler of one input file. The XML reader calls it with UTF-8 text; the results
@@ -82,7 +85,14 @@ public:
 
     bool startDocument();
     bool endDocument();
-    bool startElement(XML_TEXT qName, const XML_ATTRIBUTE *atts, int count);
+    bool startElement(XML_TEXT qName, const XML_ATTRIBUTE *atts, int count)
+    {
+        return startElement(qName, element_id(qName), atts, count);
+    }
+    // The same with the number element_id() gave for that name during this document: a
+    // reader that knows its names again by their address asks for the number once.
+    bool startElement(XML_TEXT qName, int id, const XML_ATTRIBUTE *atts, int count);
+    int element_id(XML_TEXT qName);
     bool endElement(XML_TEXT qName);
     // One run of character data between two pieces of markup, or one CDATA section.
     bool characters(XML_TEXT ch);
@@ -103,7 +113,7 @@ public:
 
     // Deeper documents are refused: no measurement file comes near this, and a reader
     // that recurses per level would run out of stack long before any limit of its own.
-    static constexpr int MAX_DEPTH = 256;
+    static constexpr int MAX_DEPTH = ELEMENT_STACK::CAPACITY;
 
     struct PLAN;
 

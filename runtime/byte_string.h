@@ -58,18 +58,23 @@ inline bool same_bytes(const char *a, const char *b, int length)
     return true;
 }
 
-// True when a CR byte occurs in the run; looks at eight bytes at a time.
-inline bool holds_cr(const char *text, int length)
+// True when one of the eight bytes of the word equals the byte `of`.
+inline bool word_holds(uint64_t word, char of)
 {
     const uint64_t ones = 0x0101010101010101ULL;
     const uint64_t highs = 0x8080808080808080ULL;
-    const uint64_t crs = ones * '\r';
+    const uint64_t x = word ^ (ones * static_cast<unsigned char>(of));
+    return ((x - ones) & ~x & highs) != 0;
+}
+
+// True when a CR byte occurs in the run; looks at eight bytes at a time.
+inline bool holds_cr(const char *text, int length)
+{
     int i = 0;
     for (; i + 8 <= length; i += 8) {
         uint64_t word;
         memcpy(&word, text + i, 8);
-        const uint64_t x = word ^ crs;
-        if (((x - ones) & ~x & highs) != 0)
+        if (word_holds(word, '\r'))
             return true;
     }
     for (; i < length; ++i) {
@@ -77,6 +82,23 @@ inline bool holds_cr(const char *text, int length)
             return true;
     }
     return false;
+}
+
+// The length of the leading run without TAB, LF or CR; eight bytes at a time.
+inline int plain_prefix(const char *text, int length)
+{
+    int i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        memcpy(&word, text + i, 8);
+        if (word_holds(word, '\t') || word_holds(word, '\n') || word_holds(word, '\r'))
+            break;
+    }
+    for (; i < length; ++i) {
+        if (text[i] == '\t' || text[i] == '\n' || text[i] == '\r')
+            break;
+    }
+    return i;
 }
 
 class BYTE_STRING
@@ -96,9 +118,13 @@ public:
         assign(text, static_cast<int>(strlen(text)));
         return *this;
     }
-    ~BYTE_STRING() { free(bytes); }
+    ~BYTE_STRING()
+    {
+        if (room > 0)
+            free(bytes);
+    }
 
-    const char *data() const { return bytes != nullptr ? bytes : ""; }
+    const char *data() const { return bytes; }
     int size() const { return used; }
     bool isEmpty() const { return used == 0; }
     std::string_view view() const { return std::string_view(data(), static_cast<size_t>(used)); }
@@ -107,21 +133,13 @@ public:
         return other.size() == static_cast<size_t>(used) && same_bytes(data(), other.data(), used);
     }
 
-    // Counts the changes of the text, so that a copy made of it can tell it is still good.
-    uint64_t version() const { return changes; }
-
-    void clear()
-    {
-        used = 0;
-        ++changes;
-    }
+    void clear() { used = 0; }
     void assign(const char *text, int length)
     {
         if (length > room)
             reserve(length);
         copy(bytes, text, length);
         used = length;
-        ++changes;
     }
     void append(const char *text, int length)
     {
@@ -129,27 +147,19 @@ public:
             reserve(used + length);
         copy(bytes + used, text, length);
         used += length;
-        ++changes;
     }
     void append(char c)
     {
         if (used + 1 > room)
             reserve(used + 1);
         bytes[used++] = c;
-        ++changes;
     }
-    void truncate(int length)
-    {
-        used = length;
-        ++changes;
-    }
+    void truncate(int length) { used = length; }
     void swap(BYTE_STRING &other)
     {
         std::swap(bytes, other.bytes);
         std::swap(used, other.used);
         std::swap(room, other.room);
-        ++changes;
-        ++other.changes;
     }
 
 private:
@@ -159,17 +169,19 @@ private:
         int want = room < 32 ? 32 : room;
         while (want < length)
             want *= 2;
-        char *grown = static_cast<char *>(realloc(bytes, static_cast<size_t>(want)));
+        char *grown =
+            static_cast<char *>(realloc(room > 0 ? bytes : nullptr, static_cast<size_t>(want)));
         if (grown == nullptr)
             throw std::bad_alloc();
         bytes = grown;
         room = want;
     }
 
-    char *bytes = nullptr;
+    // Never null: an empty string without room of its own points at a shared empty text,
+    // so that data() needs no test.
+    char *bytes = const_cast<char *>("");
     int used = 0;
     int room = 0;
-    uint64_t changes = 0;
 };
 
 #endif
