@@ -179,6 +179,29 @@ TEST_F(Handler, ElementEndThatDoesNotFitTheOpenElementsStopsTheParse)
     EXPECT_EQ(written(), "\n") << "only the mismatched end, at which a was still open, writes";
 }
 
+TEST_F(Handler, RecordLinesFollowEveryCapturedValueWhateverItsColumn)
+{
+    // The unchanged front of a record line is kept from the line before; a value captured
+    // again, in the first column or with the same text, and values set from outside the
+    // parse must all show in the next line.
+    ATTRIBUTE *object = node(tok::ATTRIBUTE_ARG, "O", path({"o"}));
+    object->argument = QStringLiteral("id");
+    ATTRIBUTE *columns = node(tok::COLUMNS, "",
+                              chain({object, node(tok::ATTRIBUTE, "N", path({"o", "n"})),
+                                     node(tok::ATTRIBUTE, "V", path({"v"}))}));
+    ATTRIBUTE *m = measurement(node(tok::MATCH, "", node(tok::NEEDS, "", path({"v"}))), columns);
+    EXPECT_TRUE(parse("<r><o id='a'><n>long name</n><v>1</v><v>2</v></o>"
+                      "<o id='bb'><v>2</v><n>x</n><v>2</v></o><o id='bb'><v>3</v></o>"
+                      "<o id='c'><n>x</n><v/></o><v>4</v></r>"))
+        << log;
+    EXPECT_EQ(written(), "a\tlong name\t1\na\tlong name\t2\nbb\tlong name\t2\nbb\tx\t2\n"
+                         "bb\tx\t3\nc\tx\t\nc\tx\t4\n");
+
+    object->result = "set";
+    captured_stderr([&] { EXPECT_EQ(handler.write_output_files(m), 0); });
+    EXPECT_EQ(written().substr(written().rfind("set")), "set\tx\t4\n");
+}
+
 TEST_F(Handler, WritingNeedsAMeasurementWithColumns)
 {
     GL_param.debug_level = 3;
