@@ -60,6 +60,19 @@ struct ELEMENT_PATH {
     void prepare(ATTRIBUTE *first, int pointer_count, NAME_TABLE &table);
     int last_id() const { return ids.empty() ? 0 : ids.back(); }
     bool matches(const ELEMENT_STACK &open) const;
+    // The same for a complete path of at least one name whose last name is known to be
+    // that of the innermost open element.
+    bool matches_outer(const ELEMENT_STACK &open) const
+    {
+        const int first = open.size() - count;
+        if (first < 0)
+            return false;
+        for (int i = count - 2; i >= 0; --i) {
+            if (open.id(first + i) != ids[static_cast<size_t>(i)])
+                return false;
+        }
+        return true;
+    }
 };
 
 // What stops a column's capture before its path is even looked at.
@@ -67,6 +80,7 @@ enum class PATH_FAULT { none, missing, not_pointer };
 
 struct COLUMN_PLAN {
     ATTRIBUTE *node;
+    int type; // the node's
     PATH_FAULT fault;
     ELEMENT_PATH path;
     std::string argument; // UTF-8: the compared text, or the attribute's local name

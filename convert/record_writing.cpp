@@ -129,8 +129,13 @@ bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE
 {
     if (!path_usable(column))
         return false;
-    if (!column.path.matches(hierarchy))
-        return true;
+    if (column.path.matches(hierarchy))
+        take_attribute(column, atts, count);
+    return true;
+}
+
+void XMLInputHandler::take_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts, int count)
+{
     mark_changed(column);
     // Every attribute of that local name is taken in turn, so the last one wins.
     for (int i = 0; i < count; ++i) {
@@ -139,23 +144,20 @@ bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE
             same_bytes(name.data, column.argument.data(), name.size))
             take_attribute_value(column.node->result, atts[i].value);
     }
-    return true;
 }
 
 bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
 {
-    ATTRIBUTE *node = column.node;
-    switch (node->type) {
+    switch (column.type) {
     case tok::ATTRIBUTE:
     case tok::ATTRIBUTE_BOOL:
     case tok::ATTRIBUTE_CONVERT:
     case tok::ATTRIBUTE_REGEXP:
         if (!path_usable(column))
             return false;
-        if (!column.path.matches(hierarchy))
-            return true;
-        mark_changed(column);
-        break;
+        if (column.path.matches(hierarchy))
+            take_value_at_end(column);
+        return true;
     case tok::UTC_FILESTAMP:
     case tok::ATTRIBUTE_ARG:
         return true;
@@ -163,8 +165,19 @@ bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
         elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");
         return true;
     }
+}
 
-    switch (node->type) {
+void XMLInputHandler::capture_listed_at_end(COLUMN_PLAN &column)
+{
+    if (column.path.matches_outer(hierarchy))
+        take_value_at_end(column);
+}
+
+void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
+{
+    mark_changed(column);
+    ATTRIBUTE *node = column.node;
+    switch (column.type) {
     case tok::ATTRIBUTE:
         node->result = current_text;
         break;
@@ -202,7 +215,6 @@ bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
         break;
     }
     }
-    return true;
 }
 
 int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)

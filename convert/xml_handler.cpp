@@ -27,11 +27,12 @@ bool report_missing_parts(const MEASUREMENT_PLAN &m)
     return true;
 }
 
+template <typename T> const std::vector<T> no_entries;
+
 template <typename T>
 const std::vector<T> &listed_for(const std::vector<std::vector<T>> &lists, int id)
 {
-    static const std::vector<T> none;
-    return static_cast<size_t>(id) < lists.size() ? lists[static_cast<size_t>(id)] : none;
+    return static_cast<size_t>(id) < lists.size() ? lists[static_cast<size_t>(id)] : no_entries<T>;
 }
 
 // Files the measurement's columns and conditions under the number of the name their path
@@ -137,6 +138,7 @@ void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TA
         for (ATTRIBUTE *column = plan->columns->child; column != nullptr; column = column->next) {
             COLUMN_PLAN c;
             c.node = column;
+            c.type = column->type;
             c.fault = column->child == nullptr              ? PATH_FAULT::missing
                       : column->child->type != tok::POINTER ? PATH_FAULT::not_pointer
                                                             : PATH_FAULT::none;
@@ -324,7 +326,7 @@ bool XMLInputHandler::conditions_met(MEASUREMENT_PLAN &m)
     // the ending element can match now.
     const int id = hierarchy.empty() ? 0 : hierarchy.innermost_id();
     for (const CONDITION_PLAN &condition : listed_for(m.end_conditions, id)) {
-        if (!condition.item->matched && condition.path->matches(hierarchy))
+        if (!condition.item->matched && condition.path->matches_outer(hierarchy))
             condition.item->matched = true;
     }
     for (ATTRIBUTE *item : m.any_end_conditions)
@@ -365,10 +367,8 @@ bool XMLInputHandler::end_of_element()
                     return false;
             }
         } else {
-            for (COLUMN_PLAN *column : listed_for(m.end_columns, id)) {
-                if (!capture_at_end(*column))
-                    return false;
-            }
+            for (COLUMN_PLAN *column : listed_for(m.end_columns, id))
+                capture_listed_at_end(*column);
         }
         if (conditions_met(m) && write_record(m) != 0) {
             elog.log("ERROR: problem during writing data\n");
@@ -387,8 +387,8 @@ bool XMLInputHandler::capture_attributes(const XML_ATTRIBUTE *atts, int count)
             return false;
         if (!m.visit_all_at_start) {
             for (COLUMN_PLAN *column : listed_for(m.start_columns, id)) {
-                if (!capture_attribute(*column, atts, count))
-                    return false;
+                if (column->path.matches_outer(hierarchy))
+                    take_attribute(*column, atts, count);
             }
             continue;
         }

@@ -122,7 +122,11 @@ private:
     void prepare_output();
     bool capture_attributes(const XML_ATTRIBUTE *atts, int count);
     bool capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts, int count);
+    void take_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts, int count);
     bool capture_at_end(COLUMN_PLAN &column);
+    // For a column filed under the name of the ending element, with a sound path.
+    void capture_listed_at_end(COLUMN_PLAN &column);
+    void take_value_at_end(COLUMN_PLAN &column);
     bool end_of_element();
     bool conditions_met(MEASUREMENT_PLAN &m);
     void clear_conditions(MEASUREMENT_PLAN &m);
