@@ -40,32 +40,58 @@ void OUTPUT_STREAM::end_line(const QString &separator)
     line_done();
 }
 
+void OUTPUT_STREAM::write_blocks()
+{
+    const qsizetype size = buffer.size() - buffer.size() % BLOCK_SIZE;
+    // The buffer ends with a whole line: either the blocks take all of it, or the last
+    // line is cut and the one before it is the last whole line they hold.
+    const qsizetype whole = size == buffer.size() ? size : line_end;
+    const qint64 before = written;
+    if (write_out(size)) {
+        if (whole > 0)
+            complete = before + whole;
+        memmove(buffer.data(), buffer.data() + size, static_cast<size_t>(buffer.size() - size));
+        buffer.used -= size;
+    } else {
+        buffer.clear();
+    }
+    line_end = 0;
+}
+
 bool OUTPUT_STREAM::flush()
 {
-    if (!failed() && !buffer.isEmpty()) {
-        // Written with write(2) itself: QFile reports a block that reached the file only in
-        // part (a disk filling up) as a short count without the system's reason.
-        const int fd = file->handle();
-        const char *data = buffer.constData();
-        qint64 left = buffer.size();
-        while (left > 0) {
-            const ssize_t done = ::write(fd, data, static_cast<size_t>(left));
-            if (done < 0 && errno == EINTR)
-                continue;
-            if (done <= 0) {
-                error = QString::fromLocal8Bit(strerror(done < 0 ? errno : EIO));
-                // Take back the part of the block that did get written, so that the
-                // file still ends with a complete line.
-                if (::ftruncate(fd, committed) != 0)
-                    error += QStringLiteral(" (the last line may be incomplete)");
-                break;
-            }
-            data += done;
-            left -= done;
-        }
-        if (!failed())
-            committed += buffer.size();
-    }
+    // Called between lines only: what the buffer holds ends with a whole line.
+    if (write_out(buffer.size()))
+        complete = written;
     buffer.clear();
+    line_end = 0;
     return !failed();
+}
+
+bool OUTPUT_STREAM::write_out(qsizetype size)
+{
+    if (failed())
+        return false;
+    // Written with write(2) itself: QFile reports a block that reached the file only in
+    // part (a disk filling up) as a short count without the system's reason.
+    const int fd = file->handle();
+    const char *data = buffer.constData();
+    qint64 left = size;
+    while (left > 0) {
+        const ssize_t done = ::write(fd, data, static_cast<size_t>(left));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            error = QString::fromLocal8Bit(strerror(done < 0 ? errno : EIO));
+            // Take back what did get written after the last whole line, so that the
+            // file still ends with a complete line.
+            if (::ftruncate(fd, complete) != 0)
+                error += QStringLiteral(" (the last line may be incomplete)");
+            return false;
+        }
+        data += done;
+        left -= done;
+        written += done;
+    }
+    return true;
 }

@@ -14,9 +14,11 @@
 class QFile;
 
 // Collects text in the locale's encoding and hands it to the file in large blocks.
-// Blocks are only written at line ends (end_line), so the file never ends in the
-// middle of a line while the stream is in use. The first write error is kept; later
-// writes are dropped, and a block that reached the file only in part is cut off again.
+// Blocks are whole multiples of the block size at offsets that are multiples of it too,
+// which the file system takes with the least work; the rest of a line stays in the
+// buffer for the next block, and flush() writes everything, ending with a whole line.
+// The first write error is kept; later writes are dropped, and the file is cut back to
+// the last whole line it held before the failed write.
 class OUTPUT_STREAM
 {
 public:
@@ -63,8 +65,10 @@ public:
     // A line has been appended in full: the buffer may go out now.
     void line_done()
     {
-        if (buffer.size() >= BLOCK_SIZE)
-            flush();
+        if (buffer.size() < BLOCK_SIZE)
+            line_end = buffer.size();
+        else
+            write_blocks();
     }
     bool flush();
 
@@ -87,10 +91,16 @@ private:
         void clear() { used = 0; }
     };
     void grow(qsizetype more);
+    void write_blocks();
+    bool write_out(qsizetype size);
 
     QFile *file;
     BUFFER buffer;
-    qint64 committed = 0; // bytes of whole lines in the file so far
+    // Where the last line before the block size ends in the buffer; 0 when none does.
+    // A line that ends past it has just been appended and set a block going.
+    qsizetype line_end = 0;
+    qint64 written = 0;  // bytes in the file
+    qint64 complete = 0; // bytes of whole lines in the file
     QString error;
 };
 
