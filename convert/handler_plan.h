@@ -141,6 +141,10 @@ struct XMLInputHandler::PLAN {
     // a condition, a record, or a fault to report. For the others nothing happens there.
     std::vector<std::vector<MEASUREMENT_PLAN *>> measurements_at_start;
     std::vector<std::vector<MEASUREMENT_PLAN *>> measurements_at_end;
+    // Per name number, the attribute columns of all those measurements in their order;
+    // enough at an element start when none of them has a fault to report there.
+    std::vector<std::vector<COLUMN_PLAN *>> start_captures;
+    std::vector<char> start_captures_only;
 
     MEASUREMENT_PLAN &of(ATTRIBUTE *measurement);
 };

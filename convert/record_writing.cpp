@@ -232,12 +232,9 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
 {
     if (GL_param.debug_level >= 3)
         elog.log("CALLED: XMLInputHandler::write_output_files()\n");
-    if (m.node->type != tok::MEASUREMENT) {
-        elog.log("ERROR: MEASUREMENT expected\n");
-        return 1;
-    }
-    if (m.columns == nullptr) {
-        elog.log("ERROR: COLUMNS expected\n");
+    if (!m.sound) {
+        elog.log(m.node->type != tok::MEASUREMENT ? "ERROR: MEASUREMENT expected\n"
+                                                  : "ERROR: COLUMNS expected\n");
         return 1;
     }
     if (m.node->stream == nullptr) {

@@ -381,6 +381,14 @@ bool XMLInputHandler::end_of_element()
 bool XMLInputHandler::capture_attributes(const XML_ATTRIBUTE *atts, int count)
 {
     const int id = hierarchy.innermost_id();
+    if (static_cast<size_t>(id) < plan->start_captures.size() &&
+        plan->start_captures_only[static_cast<size_t>(id)]) {
+        for (COLUMN_PLAN *column : plan->start_captures[static_cast<size_t>(id)]) {
+            if (column->path.matches_outer(hierarchy))
+                take_attribute(*column, atts, count);
+        }
+        return true;
+    }
     for (MEASUREMENT_PLAN *measurement : listed_for(plan->measurements_at_start, id)) {
         MEASUREMENT_PLAN &m = *measurement;
         if (!report_missing_parts(m))
@@ -418,6 +426,8 @@ void XMLInputHandler::prepare()
     const size_t name_count = static_cast<size_t>(plan->names.count());
     plan->measurements_at_start.assign(name_count, {});
     plan->measurements_at_end.assign(name_count, {});
+    plan->start_captures.assign(name_count, {});
+    plan->start_captures_only.assign(name_count, true);
     for (size_t index = 0; index < plan->measurements.size(); ++index) {
         MEASUREMENT_PLAN &m = plan->measurements[index];
         build_index(&m, plan->names.count());
@@ -428,8 +438,14 @@ void XMLInputHandler::prepare()
                                m.conditions.empty() || m.void_first ||
                                !m.any_end_conditions.empty();
         for (size_t id = 0; id < name_count; ++id) {
-            if (every_start || !m.start_columns[id].empty())
+            if (every_start || !m.start_columns[id].empty()) {
                 plan->measurements_at_start[id].push_back(&m);
+                plan->start_captures[id].insert(plan->start_captures[id].end(),
+                                                m.start_columns[id].begin(),
+                                                m.start_columns[id].end());
+                if (every_start)
+                    plan->start_captures_only[id] = false;
+            }
             if (every_end || !m.end_columns[id].empty() || !m.end_conditions[id].empty())
                 plan->measurements_at_end[id].push_back(&m);
         }
