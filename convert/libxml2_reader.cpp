@@ -107,7 +107,7 @@ READER_STATE *state_of(void *context)
 // handler, which would report a fault of its own in place of the reader's.
 bool ended(const READER_STATE *state) { return state->stopped || state->failed; }
 
-void stop(READER_STATE *state)
+[[gnu::cold, gnu::noinline]] void stop(READER_STATE *state)
 {
     if (!state->stopped) {
         state->stopped = true;
@@ -122,7 +122,7 @@ void set_expansion_limit(READER_STATE *state)
     state->expansion_limit = std::max(EXPANSION_ALLOWANCE, MAX_EXPANSION * state->bytes_read);
 }
 
-void refuse_expansion(READER_STATE *state)
+[[gnu::cold, gnu::noinline]] void refuse_expansion(READER_STATE *state)
 {
     elog.log(QStringLiteral("ERROR: entity references expand the document more than %1 times\n")
                  .arg(MAX_EXPANSION));
@@ -152,7 +152,8 @@ bool pass_text_on(READER_STATE *state)
 
 inline bool hand_over_text(READER_STATE *state) { return !state->has_text || pass_text_on(state); }
 
-XML_TEXT prefixed_name(READER_STATE *state, const xmlChar *local_name, const xmlChar *prefix)
+[[gnu::noinline]] XML_TEXT prefixed_name(READER_STATE *state, const xmlChar *local_name,
+                                         const xmlChar *prefix)
 {
     state->qname.assign(reinterpret_cast<const char *>(prefix));
     state->qname.push_back(':');
@@ -236,14 +237,19 @@ void on_end_element(void *context, const xmlChar *local_name, const xmlChar *pre
         stop(state);
 }
 
+[[gnu::cold, gnu::noinline]] void refuse_long_text(READER_STATE *state)
+{
+    elog.log(QStringLiteral("ERROR: element text longer than %1 bytes\n").arg(MAX_TEXT_BYTES));
+    stop(state);
+}
+
 void on_characters(void *context, const xmlChar *text, int length)
 {
     READER_STATE *state = state_of(context);
     if (ended(state))
         return;
     if (static_cast<size_t>(state->text.size()) + static_cast<size_t>(length) > MAX_TEXT_BYTES) {
-        elog.log(QStringLiteral("ERROR: element text longer than %1 bytes\n").arg(MAX_TEXT_BYTES));
-        stop(state);
+        refuse_long_text(state);
         return;
     }
     if (!within_expansion(state, static_cast<uint64_t>(length)))

@@ -60,16 +60,22 @@ bool is_blank_to_normalise(char c) { return c == '\t' || c == '\n' || c == '\r';
 // and a TAB each become one space. Not every reader does this, and a value captured with
 // a line end in it would split its record line. Character references cannot be told
 // apart from the characters themselves here; they are treated alike.
-void take_attribute_value(BYTE_STRING &result, XML_TEXT value)
+[[gnu::noinline]] void normalise_rest(BYTE_STRING &result, XML_TEXT value, int k)
 {
-    int k = plain_prefix(value.data, value.size);
-    result.assign(value.data, k);
     for (; k < value.size; ++k) {
         const char c = value.data[k];
         if (c == '\r' && k + 1 < value.size && value.data[k + 1] == '\n')
             continue;
         result.append(is_blank_to_normalise(c) ? ' ' : c);
     }
+}
+
+void take_attribute_value(BYTE_STRING &result, XML_TEXT value)
+{
+    const int k = plain_prefix(value.data, value.size);
+    result.assign(value.data, k);
+    if (k < value.size)
+        normalise_rest(result, value, k);
 }
 
 // The path test shared by both captures. False stops the parse.

@@ -190,13 +190,27 @@ bool XMLInputHandler::endDocument() { return true; }
 
 bool XMLInputHandler::characters(XML_TEXT ch)
 {
+    if (holds_cr(ch.data, ch.size))
+        take_text_with_cr(ch);
+    else
+        current_text.assign(ch.data, ch.size);
+    return true;
+}
+
+bool XMLInputHandler::characters(BYTE_STRING &run)
+{
+    if (holds_cr(run.data(), run.size()))
+        take_text_with_cr(XML_TEXT{run.data(), run.size()});
+    else
+        current_text.swap(run);
+    return true;
+}
+
+void XMLInputHandler::take_text_with_cr(XML_TEXT ch)
+{
     // A conforming reader hands on every line end as one LF; a CR can still arrive from a
     // character reference or from a reader that does not convert line ends. Either way a
     // CR must not end up inside a record line: CR LF and a lone CR both become LF.
-    if (!holds_cr(ch.data, ch.size)) {
-        current_text.assign(ch.data, ch.size);
-        return true;
-    }
     current_text.clear();
     for (int k = 0; k < ch.size; ++k) {
         if (ch.data[k] == '\r') {
@@ -207,15 +221,6 @@ bool XMLInputHandler::characters(XML_TEXT ch)
             current_text.append(ch.data[k]);
         }
     }
-    return true;
-}
-
-bool XMLInputHandler::characters(BYTE_STRING &run)
-{
-    if (holds_cr(run.data(), run.size()))
-        return characters(XML_TEXT{run.data(), run.size()});
-    current_text.swap(run);
-    return true;
 }
 
 bool XMLInputHandler::skippedEntity(const QString &name)

@@ -118,6 +118,7 @@ public:
     struct PLAN;
 
 private:
+    [[gnu::noinline]] void take_text_with_cr(XML_TEXT ch);
     void prepare();
     void prepare_output();
     bool capture_attributes(const XML_ATTRIBUTE *atts, int count);

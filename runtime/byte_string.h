@@ -164,7 +164,7 @@ public:
 
 private:
     static void copy(char *to, const char *from, int length) { copy_bytes(to, from, length); }
-    void reserve(int length)
+    [[gnu::noinline]] void reserve(int length)
     {
         int want = room < 32 ? 32 : room;
         while (want < length)
