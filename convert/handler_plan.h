@@ -119,7 +119,7 @@ struct MEASUREMENT_PLAN {
     // column of another kind needs the slow way with its error line.
     std::vector<const BYTE_STRING *> record_values;
 
-    // The last record line written, up to its line end, and where each column ends in
+    // The last record line written, with its line end, and where each column ends in
     // it. Most columns of a record repeat the one before (the measured object, its time),
     // so a new line is mostly this copy: only the columns from the first one captured
     // since (changed_from) are put together anew.

@@ -251,7 +251,6 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
     if (!m.record_values.empty()) {
         compose_line(m);
         stream.append(m.last_line.data(), m.last_line.size());
-        stream.append(plan->record_separator.data(), plan->record_separator.size());
     } else {
         write_columns_one_by_one(m);
     }
@@ -279,13 +278,19 @@ void XMLInputHandler::compose_line(MEASUREMENT_PLAN &m)
     if (first >= count)
         return;
     m.last_line.truncate(first == 0 ? 0 : m.last_ends[static_cast<size_t>(first - 1)]);
+    const BYTE_STRING &separator = plan->column_separator;
     for (int i = first; i < count; ++i) {
         const BYTE_STRING *value = m.record_values[static_cast<size_t>(i)];
-        if (i > 0)
-            m.last_line.append(plan->column_separator.data(), plan->column_separator.size());
+        if (i > 0) {
+            if (separator.size() == 1)
+                m.last_line.append(separator.data()[0]);
+            else
+                m.last_line.append(separator.data(), separator.size());
+        }
         m.last_line.append(value->data(), value->size());
         m.last_ends[static_cast<size_t>(i)] = m.last_line.size();
     }
+    m.last_line.append(plan->record_separator.data(), plan->record_separator.size());
 }
 
 // The way for a column list that holds a node of another kind: it is reported each
