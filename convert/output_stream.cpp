@@ -52,10 +52,12 @@ void OUTPUT_STREAM::write_blocks()
             complete = before + whole;
         memmove(buffer.data(), buffer.data() + size, static_cast<size_t>(buffer.size() - size));
         buffer.used -= size;
+        // What stays is the end of the last line: it ends a whole line too.
+        line_end = buffer.size();
     } else {
         buffer.clear();
+        line_end = 0;
     }
-    line_end = 0;
 }
 
 bool OUTPUT_STREAM::flush()

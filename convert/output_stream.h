@@ -96,8 +96,8 @@ private:
 
     QFile *file;
     BUFFER buffer;
-    // Where the last line before the block size ends in the buffer; 0 when none does.
-    // A line that ends past it has just been appended and set a block going.
+    // Where the last line that ends before the block size ends in the buffer (0: none
+    // does). A line that ends past it has just been appended and set blocks going.
     qsizetype line_end = 0;
     qint64 written = 0;  // bytes in the file
     qint64 complete = 0; // bytes of whole lines in the file
