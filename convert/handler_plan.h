@@ -80,7 +80,7 @@ enum class PATH_FAULT { none, missing, not_pointer };
 
 struct COLUMN_PLAN {
     ATTRIBUTE *node;
-    int type; // the node's
+    int type; // the node's type, kept beside it for the element loop
     PATH_FAULT fault;
     ELEMENT_PATH path;
     std::string argument; // UTF-8: the compared text, or the attribute's local name
