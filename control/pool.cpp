@@ -25,9 +25,9 @@
 #include <QFile>
 
 #include "config/attribute.h"
-#include "convert/output_registry.h"
+#include "convert/output/output_registry.h"
 #include "convert/process_file.h"
-#include "convert/xml_reader.h"
+#include "convert/xml/xml_reader.h"
 #include "runtime/file_names.h"
 #include "runtime/runtime.h"
 

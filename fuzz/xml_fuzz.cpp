@@ -24,9 +24,10 @@
 
 #include "config/attribute.h"
 #include "config/loader.h"
+#include "convert/input/file_time.h"
 #include "convert/process_file.h"
-#include "convert/xml_handler.h"
-#include "convert/xml_reader.h"
+#include "convert/records/xml_handler.h"
+#include "convert/xml/xml_reader.h"
 #include "fuzz/xml_fuzz_support.h"
 #include "runtime/runtime.h"
 

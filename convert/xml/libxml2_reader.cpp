@@ -5,7 +5,7 @@
 // qualified element names and attributes by local name. libxml2 delivers text in
 // pieces, so they are joined here; everything else is passed on as it comes.
 
-#include "convert/xml_reader.h"
+#include "convert/xml/xml_reader.h"
 
 #include <unistd.h>
 
@@ -27,7 +27,7 @@
 #include <QIODevice>
 #include <QString>
 
-#include "convert/xml_handler.h"
+#include "convert/records/xml_handler.h"
 #include "runtime/runtime.h"
 
 namespace

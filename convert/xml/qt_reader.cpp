@@ -1,6 +1,6 @@
 // qt_reader.cpp - drives XMLInputHandler with Qt's QXmlSimpleReader.
 
-#include "convert/qt_reader.h"
+#include "convert/xml/qt_reader.h"
 
 #include <vector>
 
@@ -10,7 +10,7 @@
 #include <QXmlInputSource>
 #include <QXmlSimpleReader>
 
-#include "convert/xml_handler.h"
+#include "convert/records/xml_handler.h"
 
 namespace
 {

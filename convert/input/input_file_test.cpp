@@ -1,7 +1,7 @@
 // input_file_test.cpp - the removal of a converted input file takes the file that was
 // read, and only that one. (Odd names and special entries are covered end to end.)
 
-#include "convert/input_file.h"
+#include "convert/input/input_file.h"
 
 #include <stdio.h>
 

@@ -1,14 +1,14 @@
 // record_writing.cpp - captures column values at element starts and ends and writes a
 // record line when a measurement's conditions are fulfilled.
 
-#include "convert/xml_handler.h"
+#include "convert/records/xml_handler.h"
 
 #include <QDateTime>
 #include <QRegExp>
 
 #include "config/attribute.h"
-#include "convert/handler_plan.h"
-#include "convert/output_stream.h"
+#include "convert/output/output_stream.h"
+#include "convert/records/handler_plan.h"
 #include "runtime/runtime.h"
 
 namespace

@@ -1,7 +1,7 @@
 // output_registry_test.cpp - what the parent does to the output files of a killed
 // worker: whole lines stay, a cut line goes, files of others are left alone.
 
-#include "convert/output_registry.h"
+#include "convert/output/output_registry.h"
 
 #include <fcntl.h>
 #include <unistd.h>

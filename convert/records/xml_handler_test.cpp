@@ -1,7 +1,7 @@
 // xml_handler_test.cpp - the handler on record descriptions that the configuration
 // language cannot produce, and the faults that only show inside one process.
 
-#include "convert/xml_handler.h"
+#include "convert/records/xml_handler.h"
 
 #include <deque>
 #include <initializer_list>
@@ -15,8 +15,8 @@
 
 #include "config/attribute.h"
 #include "config/test_support.h"
-#include "convert/output_stream.h"
-#include "convert/xml_reader.h"
+#include "convert/output/output_stream.h"
+#include "convert/xml/xml_reader.h"
 #include "runtime/runtime.h"
 
 namespace

@@ -1,6 +1,6 @@
 // output_stream.cpp - the buffered writer of one output data file.
 
-#include "convert/output_stream.h"
+#include "convert/output/output_stream.h"
 
 #include <unistd.h>
 

@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "convert/xml_handler.h"
+#include "convert/records/xml_handler.h"
 
 class ATTRIBUTE;
 struct MEASUREMENT_PLAN;
@@ -128,7 +128,7 @@ struct MEASUREMENT_PLAN {
     int changed_from = 0;
 };
 
-struct XMLInputHandler::PLAN {
+struct HANDLER_PLAN {
     NAME_TABLE names;
     std::vector<MEASUREMENT_PLAN> measurements; // the description's children, in order
     std::deque<MEASUREMENT_PLAN> others;        // nodes asked about that are not among them
@@ -146,6 +146,8 @@ struct XMLInputHandler::PLAN {
     std::vector<std::vector<COLUMN_PLAN *>> start_captures;
     std::vector<char> start_captures_only;
 
+    // Prepares the measurements of the description (may be null) and files them by name.
+    void build(ATTRIBUTE *description);
     MEASUREMENT_PLAN &of(ATTRIBUTE *measurement);
 };
 

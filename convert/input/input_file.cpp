@@ -1,7 +1,7 @@
 // input_file.cpp - opens input files by the bytes of their names and removes them only
 // when the name still leads to the file that was converted.
 
-#include "convert/input_file.h"
+#include "convert/input/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

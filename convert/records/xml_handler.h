@@ -3,76 +3,15 @@
 #ifndef CORVANE_XML_HANDLER_H
 #define CORVANE_XML_HANDLER_H
 
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include <QByteArray>
 #include <QString>
 
+#include "convert/records/element_stack.h"
 #include "runtime/byte_string.h"
 
 class ATTRIBUTE;
 struct COLUMN_PLAN;
+struct HANDLER_PLAN;
 struct MEASUREMENT_PLAN;
-
-// A piece of UTF-8 text handed over by the XML reader; valid during the call only.
-struct XML_TEXT {
-    const char *data;
-    int size;
-};
-
-// An attribute as the handler sees it: its local name (prefix left off) and its value.
-struct XML_ATTRIBUTE {
-    XML_TEXT local_name;
-    XML_TEXT value;
-};
-
-// The open elements, outermost first: their qualified names, and for each the number
-// under which the record description knows that name (0 for a name no path uses).
-class ELEMENT_STACK
-{
-public:
-    // The deepest nesting kept; the handler refuses anything deeper before pushing.
-    static constexpr int CAPACITY = 256;
-
-    int size() const { return depth; }
-    bool empty() const { return depth == 0; }
-    std::string_view name(int level) const
-    {
-        const int end = level + 1 < depth ? starts[level + 1] : text.size();
-        return std::string_view(text.data() + starts[level],
-                                static_cast<size_t>(end - starts[level]));
-    }
-    int id(int level) const { return ids[level]; }
-    std::string_view innermost() const { return name(depth - 1); }
-    int innermost_id() const { return ids[depth - 1]; }
-
-    void push(XML_TEXT name, int name_id)
-    {
-        starts[depth] = text.size();
-        ids[depth] = name_id;
-        ++depth;
-        text.append(name.data, name.size);
-    }
-    void pop()
-    {
-        --depth;
-        text.truncate(starts[depth]);
-    }
-    void clear()
-    {
-        text.clear();
-        depth = 0;
-    }
-
-private:
-    // All open names one after the other: a document does not allocate per element.
-    BYTE_STRING text;
-    int depth = 0;
-    int starts[CAPACITY];
-    int ids[CAPACITY];
-};
 
 // The handler of one input file. The XML reader calls it with UTF-8 text; the results
 // it captures are kept as UTF-8 too, so that a value goes from the input to the output
@@ -115,8 +54,6 @@ public:
     // that recurses per level would run out of stack long before any limit of its own.
     static constexpr int MAX_DEPTH = ELEMENT_STACK::CAPACITY;
 
-    struct PLAN;
-
 private:
     [[gnu::noinline]] void take_text_with_cr(XML_TEXT ch);
     void prepare();
@@ -135,7 +72,7 @@ private:
     void write_columns_one_by_one(MEASUREMENT_PLAN &m);
     void compose_line(MEASUREMENT_PLAN &m);
 
-    PLAN *plan;
+    HANDLER_PLAN *plan;
 };
 
 #endif

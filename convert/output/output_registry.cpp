@@ -1,7 +1,7 @@
 // output_registry.cpp - the shared record of created output files and the repair of the
 // files of a killed worker.
 
-#include "convert/output_registry.h"
+#include "convert/output/output_registry.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,7 +1,7 @@
 // output_files.cpp - creates the output data files of one input file with their header
 // lines, and completes and closes them after the parse.
 
-#include "convert/process_file.h"
+#include "convert/output/output_files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,8 +14,8 @@
 #include <QRegExp>
 
 #include "config/attribute.h"
-#include "convert/output_registry.h"
-#include "convert/output_stream.h"
+#include "convert/output/output_registry.h"
+#include "convert/output/output_stream.h"
 #include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
@@ -279,7 +279,7 @@ QString output_file_name(const QString &mask, const QDateTime &file_time, int gr
     return name;
 }
 
-int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
+int open_output_files(ATTRIBUTE *inputfile)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::open_output_files()\n");
     // An INPUTFILE block without a measurement would convert the file into nothing and
@@ -305,7 +305,7 @@ int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile)
     return 0;
 }
 
-int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
+int close_output_files(ATTRIBUTE *inputfile)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::close_output_files()\n");
     // The output must be on the disk before the input file is removed, which happens at
@@ -336,7 +336,7 @@ int PROCESS_FILE::close_output_files(ATTRIBUTE *inputfile)
     return result;
 }
 
-void PROCESS_FILE::abandon_output_files(ATTRIBUTE *inputfile)
+void abandon_output_files(ATTRIBUTE *inputfile)
 {
     for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
         if (m->type == tok::MEASUREMENT)

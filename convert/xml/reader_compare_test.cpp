@@ -25,8 +25,8 @@
 #include "config/loader.h"
 #include "config/test_support.h"
 #include "convert/process_file.h"
-#include "convert/qt_reader.h"
-#include "convert/xml_reader.h"
+#include "convert/xml/qt_reader.h"
+#include "convert/xml/xml_reader.h"
 #include "fuzz/xml_fuzz_support.h"
 #include "runtime/runtime.h"
 

@@ -1,7 +1,7 @@
 // output_stream_test.cpp - the block writer: what reaches the file, and where a file is
 // cut back when a write fails part of the way.
 
-#include "convert/output_stream.h"
+#include "convert/output/output_stream.h"
 
 #include <sys/resource.h>
 

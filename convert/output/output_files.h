@@ -1,0 +1,29 @@
+// output_files.h - the output data files of one input file: their names, their creation
+// with the header lines, and their completion after the parse.
+
+#ifndef CORVANE_OUTPUT_FILES_H
+#define CORVANE_OUTPUT_FILES_H
+
+#include <QDateTime>
+#include <QString>
+
+class ATTRIBUTE;
+
+// Creates one file per MEASUREMENT of the description and writes its header line.
+// Returns 0, or 1 after logging the reason; the files created before a failure are
+// removed again.
+int open_output_files(ATTRIBUTE *inputfile);
+
+// Writes out, closes (and at debug level 0 syncs) the files after a successful parse.
+int close_output_files(ATTRIBUTE *inputfile);
+
+// After a failed parse: writes out what the streams hold and closes the files, so that
+// the records written so far end with a complete line.
+void abandon_output_files(ATTRIBUTE *inputfile);
+
+// The output file name: file time, granularity letter, measurement name and tag put into
+// the mask one after the other, each into the lowest-numbered marker still present.
+QString output_file_name(const QString &mask, const QDateTime &file_time, int granularity,
+                         const QString &measurement, const QString &tag);
+
+#endif
