@@ -3,6 +3,7 @@
 
 #include "convert/process_file.h"
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "config/attribute.h"
 #include "convert/input/file_time.h"
+#include "convert/input/gzip_input.h"
 #include "convert/input/input_file.h"
 #include "convert/output/output_files.h"
 #include "convert/records/xml_handler.h"
@@ -82,6 +84,7 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     if (open_input_file(input_path, file_name, &input) != 0)
         return 1;
 
+    GL_param.input_name = input_name_for_output(file_name);
     if (!file_time_from_name(file_name, &GL_param.file_time)) {
         elog.log("WARNING: could not extract date/time from input file name - using current "
                  "time\n");
@@ -103,10 +106,24 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
         return result;
     }
 
+    // Compressed files are known by their first bytes, not by their names.
+    std::unique_ptr<GZIP_INPUT> unpacked;
+    QIODevice *source = &input;
+    if (holds_gzip(input.handle())) {
+        unpacked.reset(new GZIP_INPUT(input.handle(), printable_name(path)));
+        unpacked->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        source = unpacked.get();
+    }
     bool parsed;
     {
         XMLInputHandler handler;
-        parsed = xml_reader(&input, &handler);
+        parsed = xml_reader(source, &handler);
+    }
+    // The parser may stop reading right after the root element, before the check at the
+    // end of the last member: what is left is read too, or a corrupt file would pass.
+    if (parsed && unpacked != nullptr && !unpacked->read_to_end()) {
+        elog.log(QStringLiteral("ERROR: reading input failed: %1\n").arg(unpacked->errorString()));
+        parsed = false;
     }
     if (!parsed) {
         elog.log("ERROR: parsing unsuccessful\n");

@@ -3,9 +3,14 @@
 
 #include "convert/process_file.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -14,6 +19,7 @@
 #include "config/attribute.h"
 #include "config/loader.h"
 #include "config/test_support.h"
+#include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
 namespace
@@ -111,6 +117,68 @@ TEST(Conversion, AnInputFileThatCannotBeOpenedFailsBeforeAnyOutput)
         EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
     EXPECT_EQ(log.find("parsing"), std::string::npos) << log;
     EXPECT_FALSE(QFile::exists(dir.filePath("0903171415_Q_first_.data")));
+}
+
+// The raw names in a directory, as the file system holds them.
+std::vector<std::string> raw_names(const QString &path)
+{
+    std::vector<std::string> names;
+    DIR *dir = opendir(QFile::encodeName(path).constData());
+    while (const dirent *entry = dir != nullptr ? readdir(dir) : nullptr) {
+        if (entry->d_name[0] != '.')
+            names.push_back(entry->d_name);
+    }
+    if (dir != nullptr)
+        closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The input file's name in output names keeps its bytes, also where they are not UTF-8,
+// and a name the file system cannot hold fails the file before anything is parsed.
+TEST(Conversion, OutputNamesCarryTheInputNameAsItsBytes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("in")));
+    const char configuration[] = "GLOBALS { FILE_MASK \"%1_%2_%3_%4_%5.data\" }\n"
+                                 "INPUTFILE \"^m\" { GENERATES MEASUREMENT {\n"
+                                 "  MEASUREMENTNAME \"v\" GRANULARITY 15MIN\n"
+                                 "  MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"V\" }\n"
+                                 "} }\n";
+    std::vector<std::string> configuration_log;
+    ASSERT_EQ(parse_text(configuration, &configuration_log), 0);
+    GL_param.output_path = dir.path();
+    const QString input_path = dir.filePath(QStringLiteral("in"));
+
+    const QByteArray latin1 = "m\xe8_20090317_1415.XML";
+    const QByteArray too_long = "m_20090317_1430_" + QByteArray(235, 'x') + ".xml";
+    int results[2] = {-1, -1};
+    std::string log;
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray raw = i == 0 ? latin1 : too_long;
+        const QByteArray path = QFile::encodeName(input_path) + '/' + raw;
+        FILE *file = fopen(path.constData(), "w");
+        ASSERT_NE(file, nullptr);
+        fputs("<v>1</v>", file);
+        fclose(file);
+        log += captured_stderr(
+            [&] { results[i] = PROCESS_FILE().start(input_path, decode_file_name(raw)); });
+    }
+    reset_configuration();
+
+    EXPECT_EQ(results[0], 0) << log;
+    EXPECT_EQ(results[1], 1) << log;
+    EXPECT_EQ(raw_names(dir.path()),
+              (std::vector<std::string>{"0903171415_Q_v__m\xe8_20090317_1415.data", "in"}));
+    for (const char *line : {"ERROR: could not open file ", "File name too long",
+                             "ERROR: could not open output files"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
+    EXPECT_EQ(raw_names(input_path), std::vector<std::string>{too_long.toStdString()})
+        << "the converted file is removed, the one that failed stays";
+    // Qt cannot remove what it cannot name.
+    const QByteArray output = QFile::encodeName(dir.path()) + "/0903171415_Q_v__" + latin1;
+    ::unlink(output.left(output.size() - 4).append(".data").constData());
 }
 
 } // namespace

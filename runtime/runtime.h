@@ -65,6 +65,7 @@ public:
     QString output_path;
     QString input_path;
     QDateTime file_time;
+    QString input_name; // the converted file's name as output names carry it
     QString configuration_file;
     QString file_tag;
     ATTRIBUTE *record_descriptions;

@@ -3,7 +3,7 @@
 # Safe to run again: it only calls apt-get when a package is missing.
 set -euo pipefail
 
-packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libxml2-dev libgtest-dev "$@")
+packages=(cmake make g++ flex bison qt6-base-dev qt6-5compat-dev libxml2-dev zlib1g-dev libgtest-dev "$@")
 # The packaging tests: cpack -G DEB (dpkg-shlibdeps, file) and the manual pages.
 packages+=(dpkg-dev file groff-base man-db)
 # The example converted under memcheck.

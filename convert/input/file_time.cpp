@@ -2,43 +2,43 @@
 
 #include "convert/input/file_time.h"
 
-bool file_time_from_name(const QString &file_name, QDateTime *file_time)
+namespace
 {
-    // The rule is RX_INPUT_FILE_DATE: its greedy ".*" in front makes the last group of
-    // an underscore, eight digits, an underscore and four digits count. QRegExp would
-    // pick the first such group, so the name is searched here from its end, which is
-    // what a backtracking engine does with that expression, without compiling one in
-    // every worker.
-    const auto digits = [&](int from, int count) {
-        for (int i = from; i < from + count; ++i) {
-            if (file_name[i] < QLatin1Char('0') || file_name[i] > QLatin1Char('9'))
-                return false;
-        }
-        return true;
-    };
-    int group = file_name.size() - 14;
-    while (group >= 0 && !(file_name[group] == QLatin1Char('_') && digits(group + 1, 8) &&
-                           file_name[group + 9] == QLatin1Char('_') && digits(group + 10, 4)))
-        --group;
-    if (group < 0)
-        return false;
-    // The digits read as INPUT_DATE_STRING and INPUT_TIME_STRING describe them, counted
-    // here directly: QDate::fromString and QTime::fromString give the same dates and
-    // times (and the same invalid ones), but set up a format parser on every call.
-    const auto number = [&](int from, int count) {
-        int value = 0;
-        for (int i = from; i < from + count; ++i)
-            value = value * 10 + (file_name[i].unicode() - '0');
-        return value;
-    };
-    const QDate date(number(group + 1, 4), number(group + 5, 2), number(group + 7, 2));
-    const QTime time(number(group + 10, 2), number(group + 12, 2));
-    if (!date.isValid() || !time.isValid()) {
-        // Digits that form no date or time give no time at all, never a nearby one
-        // (QDateTime would quietly read an hour of 25 as midnight).
-        *file_time = QDateTime();
-        return true;
+
+bool digits(const QString &name, int from, int count)
+{
+    for (int i = from; i < from + count; ++i) {
+        if (name[i] < QLatin1Char('0') || name[i] > QLatin1Char('9'))
+            return false;
     }
+    return true;
+}
+
+// The digits read as INPUT_DATE_STRING and INPUT_TIME_STRING describe them, counted here
+// directly: QDate::fromString and QTime::fromString give the same dates and times (and
+// the same invalid ones), but set up a format parser on every call.
+int number(const QString &name, int from, int count)
+{
+    int value = 0;
+    for (int i = from; i < from + count; ++i)
+        value = value * 10 + (name[i].unicode() - '0');
+    return value;
+}
+
+// Eight digits of date at `day`, four of time at `clock`.
+QDate date_at(const QString &name, int day)
+{
+    return QDate(number(name, day, 4), number(name, day + 4, 2), number(name, day + 6, 2));
+}
+
+QTime time_at(const QString &name, int clock)
+{
+    return QTime(number(name, clock, 2), number(name, clock + 2, 2));
+}
+
+// The date and time as a local time, whatever the zone's clock did at that moment.
+QDateTime local_time(const QDate &date, const QTime &time)
+{
     QDateTime local(date, time);
     if (!local.isValid()) {
         // A local time that the clock skips when daylight saving starts. The digits of
@@ -47,6 +47,60 @@ bool file_time_from_name(const QString &file_name, QDateTime *file_time)
         const int offset = QDateTime(date.addDays(-1), time).offsetFromUtc();
         local = QDateTime(date, time, Qt::OffsetFromUTC, offset);
     }
-    *file_time = local;
-    return true;
+    return local;
+}
+
+// The last "_yyyyMMdd_hhmm" group, as RX_INPUT_FILE_DATE finds it: its greedy ".*" in
+// front makes the last group count. QRegExp would pick the first such group, so the name
+// is searched here from its end, which is what a backtracking engine does with that
+// expression, without compiling one in every worker. -1 when there is none.
+int underscore_group(const QString &name)
+{
+    int group = name.size() - 14;
+    while (group >= 0 && !(name[group] == QLatin1Char('_') && digits(name, group + 1, 8) &&
+                           name[group + 9] == QLatin1Char('_') && digits(name, group + 10, 4)))
+        --group;
+    return group;
+}
+
+// The name that network elements give their files: the file type letter, the start date,
+// a dot and the start time, then anything but a digit (a UTC offset, a dash and the end
+// time, an underscore and the sender): A20240603.1415+0200-1430+0200_rnc1.xml.
+bool standard_form(const QString &name)
+{
+    if (name.size() < 15)
+        return false;
+    const QChar type = name[0];
+    if (type < QLatin1Char('A') || type > QLatin1Char('D'))
+        return false;
+    if (!digits(name, 1, 8) || name[9] != QLatin1Char('.') || !digits(name, 10, 4))
+        return false;
+    return !digits(name, 14, 1);
+}
+
+} // namespace
+
+bool file_time_from_name(const QString &file_name, QDateTime *file_time)
+{
+    const int group = underscore_group(file_name);
+    if (group >= 0) {
+        const QDate date = date_at(file_name, group + 1);
+        const QTime time = time_at(file_name, group + 10);
+        // Digits that form no date or time give no time at all, never a nearby one
+        // (QDateTime would quietly read an hour of 25 as midnight).
+        *file_time = date.isValid() && time.isValid() ? local_time(date, time) : QDateTime();
+        return true;
+    }
+    if (standard_form(file_name)) {
+        // The start time as the sender wrote it: its UTC offset is not applied, just as
+        // the digits of the underscore form are taken as they stand. Digits that form no
+        // date or time mean that this is not such a name after all.
+        const QDate date = date_at(file_name, 1);
+        const QTime time = time_at(file_name, 10);
+        if (date.isValid() && time.isValid()) {
+            *file_time = local_time(date, time);
+            return true;
+        }
+    }
+    return false;
 }

@@ -6,8 +6,11 @@
 #include <QDateTime>
 #include <QString>
 
-// The measurement time carried in an input file name: the last "_yyyyMMdd_hhmm" group.
-// Returns false when the name carries none.
+// The measurement time carried in an input file name: the last "_yyyyMMdd_hhmm" group,
+// or else the start date and time of a name as network elements write it (A, B, C or D,
+// yyyyMMdd, a dot, hhmm, then anything but a digit). Returns false when the name carries
+// neither. Digits of the underscore form that make no valid date or time give an invalid
+// time.
 bool file_time_from_name(const QString &file_name, QDateTime *file_time);
 
 #endif

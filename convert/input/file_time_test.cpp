@@ -10,7 +10,7 @@
 namespace
 {
 
-TEST(FileTime, TakenFromTheLastDateGroupOfTheName)
+TEST(FileTime, TakenFromTheLastDateGroupOrElseTheStandardName)
 {
     struct Row {
         const char *name;
@@ -36,6 +36,23 @@ TEST(FileTime, TakenFromTheLastDateGroupOfTheName)
         {"20111110_1343.xml", false, "20010203 0405 00"},
         {"a_2011111_1343.xml", false, "20010203 0405 00"},
         {"a_20111110-1343.xml", false, "20010203 0405 00"},
+        // Names as network elements write them: the start time, its offset not applied.
+        {"A20240603.1415+0200-1430+0200_rnc1.xml", true, "20240603 1415 00"},
+        {"C20240603.1415+0200-20240603.1430+0200_gnb7.xml.gz", true, "20240603 1415 00"},
+        {"A20181002.0000-1000-0015-1000_5G.xml", true, "20181002 0000 00"},
+        {"D20241211.2345+0000-0000+0000_x", true, "20241211 2345 00"},
+        {"B20240603.1415_x", true, "20240603 1415 00"},
+        {"A20240603.1415", false, "20010203 0405 00"},        // nothing after the time
+        {"A20240603.14150_x.xml", false, "20010203 0405 00"}, // a fifth digit
+        {"E20240603.1415_x.xml", false, "20010203 0405 00"},  // not a file type letter
+        {"a20240603.1415_x.xml", false, "20010203 0405 00"},
+        {"xA20240603.1415_x.xml", false, "20010203 0405 00"}, // not at the start
+        {"A20240603-1415_x.xml", false, "20010203 0405 00"},
+        {"A20241303.1415_x.xml", false, "20010203 0405 00"}, // no valid date or time:
+        {"A20240603.2415_x.xml", false, "20010203 0405 00"}, // not this form at all
+        // The underscore form wins wherever it is, even with invalid digits.
+        {"A20240603.1415_rnc1_20240101_0900.xml", true, "20240101 0900 00"},
+        {"A20240603.1415_rnc1_20241301_0900.xml", true, ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

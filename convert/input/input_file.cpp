@@ -111,3 +111,13 @@ int remove_input_file(const QString &input_path, const QString &file_name, QFile
     file->close();
     return result;
 }
+
+QString input_name_for_output(const QString &file_name)
+{
+    QString name = file_name;
+    for (const QLatin1String suffix : {QLatin1String(".gz"), QLatin1String(".xml")}) {
+        if (name.endsWith(suffix, Qt::CaseInsensitive))
+            name.chop(suffix.size());
+    }
+    return name;
+}

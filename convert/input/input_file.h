@@ -18,4 +18,8 @@ int open_input_file(const QString &input_path, const QString &file_name, QFile *
 // or 1 after logging the reason.
 int remove_input_file(const QString &input_path, const QString &file_name, QFile *file);
 
+// The input file's name as output names carry it: without a trailing ".gz" and then
+// without a trailing ".xml", both in any case.
+QString input_name_for_output(const QString &file_name);
+
 #endif

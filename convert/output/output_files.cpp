@@ -75,12 +75,23 @@ QString granularity_letter(int sub_type)
 
 QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
+QString output_path_of(const QString &file_name)
+{
+    return GL_param.output_path + QLatin1Char('/') + file_name;
+}
+
+// The path as the file system gets it: the name keeps the exact bytes of the parts taken
+// from the input file's name, even where they are not UTF-8.
+QByteArray raw_output_path(const QString &file_name)
+{
+    return QFile::encodeName(GL_param.output_path) + '/' + encode_file_name(file_name);
+}
+
 // Creates the file only if nothing of that name exists: test and creation are one step,
 // so two workers can never both write the same name, and an existing file (or a link
 // planted in its place) is never opened.
-int create_exclusively(const QString &path, QFile *file)
+int create_exclusively(const QString &path, const QByteArray &raw, QFile *file)
 {
-    const QByteArray raw = QFile::encodeName(path);
     int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         int error = errno;
@@ -105,11 +116,6 @@ int create_exclusively(const QString &path, QFile *file)
     return 0;
 }
 
-QString output_path_of(const QString &file_name)
-{
-    return GL_param.output_path + QLatin1Char('/') + file_name;
-}
-
 // Removes the files this conversion has created, so that a failed start leaves no
 // half-written header where loaders look.
 void remove_created_files(ATTRIBUTE *inputfile)
@@ -119,7 +125,7 @@ void remove_created_files(ATTRIBUTE *inputfile)
             continue;
         delete m->stream;
         m->stream = nullptr;
-        const QByteArray path = QFile::encodeName(output_path_of(m->file_name));
+        const QByteArray path = raw_output_path(m->file_name);
         output_registry_remove(path);
         ::unlink(path.constData());
         delete m->file;
@@ -146,10 +152,10 @@ int open_one_measurement(ATTRIBUTE *m)
     }
 
     m->file_name = output_file_name(GL_param.file_mask, GL_param.file_time, granularity->sub_type,
-                                    name->name, GL_param.file_tag);
+                                    name->name, GL_param.file_tag, GL_param.input_name);
     const QString path = output_path_of(m->file_name);
     QFile *file = new QFile(path);
-    if (create_exclusively(path, file) != 0) {
+    if (create_exclusively(path, raw_output_path(m->file_name), file) != 0) {
         delete file;
         return 1;
     }
@@ -249,14 +255,15 @@ bool complete_file(ATTRIBUTE *m, bool sync)
 } // namespace
 
 QString output_file_name(const QString &mask, const QDateTime &file_time, int granularity,
-                         const QString &measurement, const QString &tag)
+                         const QString &measurement, const QString &tag, const QString &input_name)
 {
     // Successive arg() calls fill the lowest marker left each time. Done in one pass over
     // the mask instead, with the same result, except that a "%1" inside a measurement
     // name or tag stays as written rather than being filled by a later value; arg()
     // would also complain on standard error about a mask that lacks a marker.
     const QString values[] = {file_time.toString(FILENAME_PMS_DATEFORMAT),
-                              granularity_letter(granularity), measurement, tag};
+                              granularity_letter(granularity), measurement, tag, input_name};
+    constexpr int value_count = sizeof values / sizeof values[0];
     const QVector<Marker> markers = markers_of(mask);
     QVector<int> numbers;
     for (const Marker &marker : markers) {
@@ -269,7 +276,7 @@ QString output_file_name(const QString &mask, const QDateTime &file_time, int gr
     int copied = 0;
     for (const Marker &marker : markers) {
         const int rank = numbers.indexOf(marker.number);
-        if (rank >= 4)
+        if (rank >= value_count)
             continue;
         name += mask.mid(copied, marker.start - copied);
         name += values[rank];

@@ -21,9 +21,11 @@ int close_output_files(ATTRIBUTE *inputfile);
 // the records written so far end with a complete line.
 void abandon_output_files(ATTRIBUTE *inputfile);
 
-// The output file name: file time, granularity letter, measurement name and tag put into
-// the mask one after the other, each into the lowest-numbered marker still present.
+// The output file name: file time, granularity letter, measurement name, tag and the
+// input file's name (as output_name_of_input gives it) put into the mask one after the
+// other, each into the lowest-numbered marker still present.
 QString output_file_name(const QString &mask, const QDateTime &file_time, int granularity,
-                         const QString &measurement, const QString &tag);
+                         const QString &measurement, const QString &tag,
+                         const QString &input_name = QString());
 
 #endif

@@ -29,7 +29,10 @@ TEST(OutputFileName, MarkersAreFilledLowestFirstWithTheValuesAsWritten)
         {"%2%1", tok::MIN15, "cpu", "", "Q0903171415"}, // arg() would then read "%20"
         {"%L1_%02_%3", tok::MIN15, "cpu", "t", "0903171415_Q_cpu"},
         {"%10_%2", tok::MIN15, "cpu", "t", "Q_0903171415"},
-        {"%1_%2_%3_%4_%5.data", tok::MIN15, "cpu", "t", "0903171415_Q_cpu_t_%5.data"},
+        {"%1_%2_%3_%4_%5.data", tok::MIN15, "cpu", "t", "0903171415_Q_cpu_t_A_rnc1.data"},
+        {"%5_%4_%3_%2_%1", tok::MIN15, "cpu", "t", "A_rnc1_t_cpu_Q_0903171415"},
+        {"%1_%3_%7.data", tok::MIN15, "cpu", "t", "0903171415_Q_cpu.data"}, // fewer markers
+        {"%1_%2_%3_%4_%5_%6.data", tok::MIN15, "cpu", "t", "0903171415_Q_cpu_t_A_rnc1_%6.data"},
         {"%%1_100%_%x_%9", tok::MIN15, "cpu", "t", "%0903171415_100%_%x_Q"},
         {"fixed.data", tok::MIN15, "cpu", "t", "fixed.data"},
         {"%1_%2_%3_%4.data", tok::MIN15, "load%1", "t%2x%", "0903171415_Q_load%1_t%2x%.data"},
@@ -39,7 +42,7 @@ TEST(OutputFileName, MarkersAreFilledLowestFirstWithTheValuesAsWritten)
         SCOPED_TRACE(row.mask);
         EXPECT_EQ(output_file_name(QString::fromLatin1(row.mask), march_17, row.granularity,
                                    QString::fromLatin1(row.measurement),
-                                   QString::fromLatin1(row.tag)),
+                                   QString::fromLatin1(row.tag), QStringLiteral("A_rnc1")),
                   QString::fromLatin1(row.name));
     }
     EXPECT_EQ(output_file_name(DEFAULT_FILE_MASK, QDateTime(), tok::MIN15, QStringLiteral("cpu"),

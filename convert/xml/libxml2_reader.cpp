@@ -59,7 +59,8 @@ struct READER_STATE {
     int block_size = 0;
     int block_room = 0;
     bool input_ended = false;
-    uint64_t bytes_read = 0; // of the document, so far
+    bool input_failed = false; // reading (or decompressing) the input failed
+    uint64_t bytes_read = 0;   // of the document, so far
     uint64_t bytes_handed_on = 0;
     uint64_t expansion_limit = 0; // what may be handed on for the bytes read so far
 
@@ -323,6 +324,7 @@ int read_input(void *context, char *buffer, int length)
         if (got <= 0) {
             state->input_ended = true;
             if (got < 0) {
+                state->input_failed = true;
                 elog.log(QStringLiteral("ERROR: reading input failed: %1\n")
                              .arg(state->input->errorString()));
                 return -1;
@@ -433,6 +435,15 @@ bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
         state.error_line = xmlSAX2GetLineNumber(context);
         state.error_column = xmlSAX2GetColumnNumber(context);
         state.error_message = QStringLiteral("Char 0x0 out of allowed range");
+    }
+
+    // Whatever libxml2 made of it, input that could not be read to its end is no
+    // complete document.
+    if (state.input_failed && !state.stopped && !state.failed) {
+        state.failed = true;
+        state.error_line = xmlSAX2GetLineNumber(context);
+        state.error_column = xmlSAX2GetColumnNumber(context);
+        state.error_message = QStringLiteral("the input could not be read to its end");
     }
 
     if (context->myDoc != nullptr)

@@ -1,0 +1,150 @@
+// gzip_input.cpp - streaming gzip decompression of an input file with zlib.
+
+#include "convert/input/gzip_input.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <zlib.h>
+
+namespace
+{
+
+constexpr unsigned char MAGIC_1 = 0x1f;
+constexpr unsigned char MAGIC_2 = 0x8b;
+
+// zlib's window bits for a gzip wrapper only: a raw or zlib stream is not taken for one.
+constexpr int GZIP_ONLY = 15 + 16;
+
+ssize_t read_retrying(int fd, void *buffer, size_t size)
+{
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
+} // namespace
+
+bool holds_gzip(int fd)
+{
+    unsigned char magic[2];
+    ssize_t got;
+    do {
+        got = ::pread(fd, magic, sizeof magic, 0);
+    } while (got < 0 && errno == EINTR);
+    return got == 2 && magic[0] == MAGIC_1 && magic[1] == MAGIC_2;
+}
+
+struct GZIP_INPUT::STATE {
+    z_stream stream;
+    bool initialised = false;
+    bool file_ended = false;
+    bool between_members = false; // a member ended; another one or the end of the file follows
+    bool finished = false;
+    bool failed = false;
+    uInt wanted = 0; // output room of the read in progress
+    unsigned char in[64 * 1024];
+};
+
+GZIP_INPUT::GZIP_INPUT(int file, const QString &path) : state(new STATE), fd(file), shown_path(path)
+{
+    memset(&state->stream, 0, sizeof state->stream);
+    state->initialised = inflateInit2(&state->stream, GZIP_ONLY) == Z_OK;
+    // The trailer of the last member holds the uncompressed size modulo 2^32.
+    struct stat info;
+    unsigned char trailer[4];
+    if (::fstat(fd, &info) == 0 && info.st_size >= 18 &&
+        ::pread(fd, trailer, sizeof trailer, info.st_size - 4) == 4)
+        size_hint = qint64(trailer[0]) | qint64(trailer[1]) << 8 | qint64(trailer[2]) << 16 |
+                    qint64(trailer[3]) << 24;
+}
+
+GZIP_INPUT::~GZIP_INPUT()
+{
+    if (state->initialised)
+        inflateEnd(&state->stream);
+}
+
+qint64 GZIP_INPUT::fail(const QString &reason)
+{
+    state->failed = true;
+    setErrorString(shown_path + QStringLiteral(": ") + reason);
+    // What was decompressed before the fault still goes to the parser, so that its own
+    // report points at where the text breaks off; the next read reports the fault.
+    const qint64 produced = qint64(state->wanted - state->stream.avail_out);
+    return produced > 0 ? produced : -1;
+}
+
+qint64 GZIP_INPUT::readData(char *data, qint64 max_size)
+{
+    STATE &s = *state;
+    if (s.failed)
+        return -1;
+    if (!s.initialised)
+        return fail(QStringLiteral("the decompressor could not be set up"));
+    z_stream &z = s.stream;
+    z.next_out = reinterpret_cast<Bytef *>(data);
+    z.avail_out = static_cast<uInt>(std::min<qint64>(max_size, UINT_MAX));
+    s.wanted = z.avail_out;
+    while (z.avail_out > 0 && !s.finished) {
+        // Between members two bytes are needed to tell the next member from anything else.
+        const uInt needed = s.between_members ? 2 : 1;
+        if (z.avail_in < needed && !s.file_ended) {
+            if (z.avail_in > 0)
+                memmove(s.in, z.next_in, z.avail_in);
+            const ssize_t got =
+                read_retrying(fd, s.in + z.avail_in, sizeof s.in - size_t(z.avail_in));
+            if (got < 0)
+                return fail(QString::fromLocal8Bit(strerror(errno)));
+            if (got == 0)
+                s.file_ended = true;
+            z.next_in = s.in;
+            z.avail_in += uInt(got);
+            continue;
+        }
+        if (s.between_members) {
+            if (z.avail_in == 0) {
+                s.finished = true;
+                break;
+            }
+            if (z.next_in[0] != MAGIC_1 || z.avail_in < 2 || z.next_in[1] != MAGIC_2)
+                return fail(QStringLiteral("the compressed data are followed by data that are "
+                                           "not compressed with gzip"));
+            inflateReset(&z);
+            s.between_members = false;
+        }
+        // Even without input left, zlib may still have output or the trailer's check in
+        // hand; only when it can make no progress at all has the file ended too early.
+        const int result = inflate(&z, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) {
+            s.between_members = true;
+        } else if (result == Z_BUF_ERROR && z.avail_in == 0 && s.file_ended) {
+            return fail(QStringLiteral("the file ends inside the compressed data (cut short, or "
+                                       "still being written)"));
+        } else if (result == Z_DATA_ERROR || result == Z_NEED_DICT) {
+            return fail(QStringLiteral("corrupt compressed data (%1)")
+                            .arg(QString::fromLatin1(z.msg != nullptr ? z.msg : "bad data")));
+        } else if (result == Z_MEM_ERROR) {
+            return fail(QStringLiteral("not enough memory to decompress"));
+        } else if (result != Z_OK && result != Z_BUF_ERROR) {
+            return fail(QStringLiteral("decompression failed (zlib result %1)").arg(result));
+        }
+    }
+    return qint64(s.wanted - z.avail_out);
+}
+
+bool GZIP_INPUT::read_to_end()
+{
+    char scratch[16 * 1024];
+    qint64 got;
+    while ((got = read(scratch, sizeof scratch)) > 0) {
+    }
+    return got == 0 && !state->failed;
+}

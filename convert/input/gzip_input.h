@@ -1,0 +1,50 @@
+// gzip_input.h - reads a gzip-compressed input file as the XML text it holds.
+
+#ifndef CORVANE_GZIP_INPUT_H
+#define CORVANE_GZIP_INPUT_H
+
+#include <memory>
+
+#include <QIODevice>
+#include <QString>
+
+// True when the file behind fd starts with the two bytes of the gzip magic (1f 8b),
+// whatever its name. The file offset is left where it was.
+bool holds_gzip(int fd);
+
+// The decompressed text of a gzip file, read as it is parsed: the memory it takes does
+// not grow with the file. Several members one after the other (what joining .gz files
+// with cat gives) read as one text. A stream that breaks off, fails its check or is
+// followed by anything that is not another member makes read() fail, with errorString()
+// naming the file and the reason.
+class GZIP_INPUT : public QIODevice
+{
+public:
+    // Reads from fd (not taken over); shown_path names the file in errors.
+    GZIP_INPUT(int fd, const QString &shown_path);
+    ~GZIP_INPUT() override;
+
+    bool isSequential() const override { return true; }
+    // The uncompressed size the last member records (modulo 4 GiB): a hint for sizing
+    // buffers only, never a limit.
+    qint64 size() const override { return size_hint; }
+
+    // Reads and checks whatever is left of the stream, so that a parse that ended before
+    // the last member's check still verifies it. False (with errorString()) on a fault.
+    bool read_to_end();
+
+protected:
+    qint64 readData(char *data, qint64 max_size) override;
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    struct STATE;
+    qint64 fail(const QString &reason);
+
+    std::unique_ptr<STATE> state;
+    int fd;
+    QString shown_path;
+    qint64 size_hint = 0;
+};
+
+#endif
