@@ -134,6 +134,7 @@ struct HANDLER_PLAN {
     std::deque<MEASUREMENT_PLAN> others;        // nodes asked about that are not among them
     BYTE_STRING file_stamp;                     // the file time in the time format, UTF-8
     BYTE_STRING column_separator;               // UTF-8
+    bool separator_to_blank = false;            // values must not hold the separator
     BYTE_STRING record_separator;               // UTF-8
 
     // Per name number, the measurements (indexes, in order) for which the start (with

@@ -78,6 +78,36 @@ void take_attribute_value(BYTE_STRING &result, XML_TEXT value)
         normalise_rest(result, value, k);
 }
 
+// A record is one line with one field per column, whatever its values hold: inside a
+// value each line feed, carriage return and TAB becomes one space, and so does each
+// occurrence of a column separator that is another text.
+[[gnu::noinline]] void blank_line_breaks(BYTE_STRING &value, int from)
+{
+    char *text = const_cast<char *>(value.data());
+    for (int k = from; k < value.size(); ++k) {
+        if (text[k] == '\t' || text[k] == '\n' || text[k] == '\r')
+            text[k] = ' ';
+    }
+}
+
+[[gnu::noinline]] void blank_separators(BYTE_STRING &value, const BYTE_STRING &separator)
+{
+    const std::string_view text = value.view();
+    const std::string_view sought = separator.view();
+    size_t at = text.find(sought);
+    if (at == std::string_view::npos)
+        return;
+    BYTE_STRING result;
+    size_t copied = 0;
+    for (; at != std::string_view::npos; at = text.find(sought, copied)) {
+        result.append(text.data() + copied, static_cast<int>(at - copied));
+        result.append(' ');
+        copied = at + sought.size();
+    }
+    result.append(text.data() + copied, static_cast<int>(text.size() - copied));
+    value.swap(result);
+}
+
 // The path test shared by both captures. False stops the parse.
 bool path_usable(const COLUMN_PLAN &column)
 {
@@ -105,8 +135,13 @@ void mark_changed(const COLUMN_PLAN &column)
 
 void XMLInputHandler::prepare_output()
 {
-    plan->file_stamp = file_stamp().toUtf8().constData();
     plan->column_separator = GL_param.column_separator.toUtf8().constData();
+    // A separator of TAB, LF or CR alone is taken care of with the line breaks.
+    const BYTE_STRING &separator = plan->column_separator;
+    plan->separator_to_blank =
+        !separator.isEmpty() && !(separator.size() == 1 && plain_prefix(separator.data(), 1) == 0);
+    plan->file_stamp = file_stamp().toUtf8().constData();
+    keep_on_one_line(plan->file_stamp);
     plan->record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8().constData();
     for (MEASUREMENT_PLAN &m : plan->measurements) {
         m.record_values.clear();
@@ -147,8 +182,11 @@ void XMLInputHandler::take_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *a
     for (int i = 0; i < count; ++i) {
         const XML_TEXT &name = atts[i].local_name;
         if (static_cast<size_t>(name.size) == column.argument.size() &&
-            same_bytes(name.data, column.argument.data(), name.size))
+            same_bytes(name.data, column.argument.data(), name.size)) {
             take_attribute_value(column.node->result, atts[i].value);
+            if (plan->separator_to_blank)
+                blank_separators(column.node->result, plan->column_separator);
+        }
     }
 }
 
@@ -186,6 +224,7 @@ void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
     switch (column.type) {
     case tok::ATTRIBUTE:
         node->result = current_text;
+        keep_on_one_line(node->result);
         break;
     case tok::ATTRIBUTE_BOOL:
         node->result = current_text == column.argument ? "1" : "0";
@@ -200,6 +239,7 @@ void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
                 converted_time(node, QString::fromUtf8(current_text.data(), current_text.size()))
                     .toUtf8();
             node->result.assign(value.constData(), static_cast<int>(value.size()));
+            keep_on_one_line(node->result);
         } break;
         default:
             elog.log("ERROR: unexpected sub_type in XMLInputHandler::endElement()\n");
@@ -211,6 +251,7 @@ void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
         if (found >= 0) {
             const QByteArray value = node->regexp->cap(1).toUtf8();
             node->result.assign(value.constData(), static_cast<int>(value.size()));
+            keep_on_one_line(node->result);
         } else {
             elog.log(
                 QStringLiteral("ERROR: regular expression for operator REGEXPATTRIBUTE( "
@@ -221,6 +262,15 @@ void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
         break;
     }
     }
+}
+
+void XMLInputHandler::keep_on_one_line(BYTE_STRING &value)
+{
+    const int plain = plain_prefix(value.data(), value.size());
+    if (plain < value.size())
+        blank_line_breaks(value, plain);
+    if (plan->separator_to_blank)
+        blank_separators(value, plan->column_separator);
 }
 
 int XMLInputHandler::write_output_files(ATTRIBUTE *measurement)

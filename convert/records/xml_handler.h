@@ -71,6 +71,7 @@ private:
     int write_record(MEASUREMENT_PLAN &m);
     void write_columns_one_by_one(MEASUREMENT_PLAN &m);
     void compose_line(MEASUREMENT_PLAN &m);
+    void keep_on_one_line(BYTE_STRING &value);
 
     HANDLER_PLAN *plan;
 };
