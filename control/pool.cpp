@@ -191,7 +191,8 @@ void count_ended_worker(pid_t pid, int status)
     const auto slot = std::find(slot_worker.begin(), slot_worker.end(), pid);
     if (slot != slot_worker.end()) {
         if (WIFSIGNALED(status))
-            output_registry_mend(int(slot - slot_worker.begin()), pid);
+            output_registry_mend(int(slot - slot_worker.begin()), pid,
+                                 GL_param.error_path.isEmpty());
         *slot = 0;
     }
     elog.debug(1, QStringLiteral("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")

@@ -66,7 +66,7 @@ GL_PARAM::GL_PARAM()
       current_description(nullptr), config_line(0), parallel_processes(1), processes_started(0),
       processes_running(0), processes_succeeded(0), processes_failed(0), file_index(-1),
       file_mask(DEFAULT_FILE_MASK), time_format(DEFAULT_TIME_FORMAT),
-      column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30)
+      column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30), min_age(-1)
 {
 }
 

@@ -82,6 +82,9 @@ public:
     QString time_format;
     QString column_separator;
     int max_header_size;
+    // Settings beyond the configuration file, from the command line only.
+    QString error_path; // -e: where input files that failed are moved; empty: they stay
+    qint64 min_age;     // -a: seconds an input file must be old; -1: any age
 };
 
 extern ELOG elog;

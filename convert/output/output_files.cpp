@@ -4,11 +4,13 @@
 #include "convert/output/output_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <QFile>
 #include <QRegExp>
@@ -16,6 +18,7 @@
 #include "config/attribute.h"
 #include "convert/output/output_registry.h"
 #include "convert/output/output_stream.h"
+#include "convert/output/publication.h"
 #include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
@@ -87,37 +90,49 @@ QByteArray raw_output_path(const QString &file_name)
     return QFile::encodeName(GL_param.output_path) + '/' + encode_file_name(file_name);
 }
 
-// Creates the file only if nothing of that name exists: test and creation are one step,
-// so two workers can never both write the same name, and an existing file (or a link
-// planted in its place) is never opened.
-int create_exclusively(const QString &path, const QByteArray &raw, QFile *file)
+// The files this conversion has created: their temporary and final paths.
+struct CREATED {
+    QByteArray part;
+    QByteArray final;
+    QString shown; // the final path, for messages
+};
+std::vector<CREATED> created;
+
+// Checks that the final name is free, then creates the hidden file that the output is
+// written under until it is complete. The final name is checked here and taken only by
+// a rename that never replaces a file, so an existing file is never overwritten.
+int create_output(const QString &path, const QByteArray &raw, QFile *file)
 {
-    int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        int error = errno;
-        if (error == EEXIST) {
-            elog.log(QStringLiteral("ERROR: file %1 already exists - aborting \n")
-                         .arg(printable_name(path)));
-        } else {
-            elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(printable_name(path)));
-            elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(error)));
-        }
+    const QString shown = printable_name(path);
+    struct stat info;
+    if (::lstat(raw.constData(), &info) == 0) {
+        elog.log(QStringLiteral("ERROR: file %1 already exists - aborting \n").arg(shown));
         return 1;
     }
-    output_registry_add(fd, raw);
+    if (errno != ENOENT) {
+        elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(shown));
+        elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(errno)));
+        return 1;
+    }
+    const QByteArray part = part_path_of(raw);
+    const int fd = create_part(part, shown);
+    if (fd < 0)
+        return 1;
+    output_registry_add(fd, part);
     if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
                     QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        output_registry_remove(raw);
-        ::unlink(raw.constData());
-        elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(printable_name(path)));
+        output_registry_remove(part);
+        ::unlink(part.constData());
+        elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(shown));
         return 1;
     }
+    created.push_back({part, raw, shown});
     return 0;
 }
 
 // Removes the files this conversion has created, so that a failed start leaves no
-// half-written header where loaders look.
+// half-written header behind.
 void remove_created_files(ATTRIBUTE *inputfile)
 {
     for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
@@ -125,13 +140,48 @@ void remove_created_files(ATTRIBUTE *inputfile)
             continue;
         delete m->stream;
         m->stream = nullptr;
-        const QByteArray path = raw_output_path(m->file_name);
-        output_registry_remove(path);
-        ::unlink(path.constData());
         delete m->file;
         m->file = nullptr;
     }
+    for (const CREATED &file : created) {
+        ::unlink(file.part.constData());
+        output_registry_remove(file.part);
+    }
+    created.clear();
 }
+
+// Gives every file this conversion created its final name; with an error directory the
+// files of a conversion that failed are removed instead, so that no loader ever sees
+// them. Returns false when a file could not be published.
+bool publish_created(bool discard)
+{
+    bool ok = true;
+    for (const CREATED &file : created) {
+        if (discard) {
+            ::unlink(file.part.constData());
+            output_registry_remove(file.part);
+            continue;
+        }
+        const int error = publish_part(file.part, file.final);
+        if (error == EEXIST) {
+            elog.log(QStringLiteral("ERROR: file %1 appeared while it was being written - "
+                                    "left as it is, the output of this conversion removed\n")
+                         .arg(file.shown));
+            ::unlink(file.part.constData());
+            ok = false;
+        } else if (error != 0) {
+            elog.log(QStringLiteral("ERROR: could not give file %1 its final name: %2\n")
+                         .arg(file.shown, system_reason(error)));
+            ok = false;
+        }
+        output_registry_remove(file.part);
+    }
+    created.clear();
+    return ok;
+}
+
+// With an error directory, the output of a file that failed goes nowhere.
+bool discard_failed_output() { return !GL_param.error_path.isEmpty(); }
 
 int open_one_measurement(ATTRIBUTE *m)
 {
@@ -155,7 +205,7 @@ int open_one_measurement(ATTRIBUTE *m)
                                     name->name, GL_param.file_tag, GL_param.input_name);
     const QString path = output_path_of(m->file_name);
     QFile *file = new QFile(path);
-    if (create_exclusively(path, raw_output_path(m->file_name), file) != 0) {
+    if (create_output(path, raw_output_path(m->file_name), file) != 0) {
         delete file;
         return 1;
     }
@@ -295,6 +345,7 @@ int open_output_files(ATTRIBUTE *inputfile)
         elog.log("ERROR: MEASUREMENT expected\n");
         return 1;
     }
+    created.clear();
     // Every child is checked before the first file is created, so that no file is
     // created for a description that cannot be closed again.
     for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
@@ -328,6 +379,8 @@ int close_output_files(ATTRIBUTE *inputfile)
         if (!complete_file(m, sync))
             result = 1;
     }
+    if (!publish_created(result != 0 && discard_failed_output()))
+        result = 1;
     // The new directory entries must reach the disk too before the input may go.
     if (result == 0 && sync) {
         int fd = ::open(QFile::encodeName(GL_param.output_path).constData(),
@@ -349,4 +402,5 @@ void abandon_output_files(ATTRIBUTE *inputfile)
         if (m->type == tok::MEASUREMENT)
             complete_file(m, false);
     }
+    publish_created(discard_failed_output());
 }

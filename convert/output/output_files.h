@@ -9,16 +9,19 @@
 
 class ATTRIBUTE;
 
-// Creates one file per MEASUREMENT of the description and writes its header line.
-// Returns 0, or 1 after logging the reason; the files created before a failure are
-// removed again.
+// Creates one file per MEASUREMENT of the description and writes its header line, each
+// under a hidden temporary name until it is complete. Returns 0, or 1 after logging the
+// reason; the files created before a failure are removed again.
 int open_output_files(ATTRIBUTE *inputfile);
 
-// Writes out, closes (and at debug level 0 syncs) the files after a successful parse.
+// Writes out, closes (and at debug level 0 syncs) the files after a successful parse and
+// gives them their final names, then (at debug level 0) syncs the directory. With an
+// error directory, files that could not be written completely are removed instead.
 int close_output_files(ATTRIBUTE *inputfile);
 
 // After a failed parse: writes out what the streams hold and closes the files, so that
-// the records written so far end with a complete line.
+// the records written so far end with a complete line, and publishes them; with an error
+// directory they are removed instead.
 void abandon_output_files(ATTRIBUTE *inputfile);
 
 // The output file name: file time, granularity letter, measurement name, tag and the

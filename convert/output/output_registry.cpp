@@ -14,6 +14,7 @@
 
 #include <QString>
 
+#include "convert/output/publication.h"
 #include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
@@ -48,7 +49,7 @@ Entry *entry_of(int slot, int index)
 
 QString reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
-QString shown(const char *path) { return printable_name(decode_file_name(QByteArray(path))); }
+QString shown(const QByteArray &path) { return printable_name(decode_file_name(path)); }
 
 // The offset just past the last line feed of the file; -1 when it holds none, -2 when
 // it cannot be read.
@@ -72,10 +73,31 @@ off_t end_of_last_line(int fd, off_t size)
     return -1;
 }
 
-void mend_file(const Entry &entry, pid_t pid)
+// Gives the mended file of a killed worker the final name it was written for.
+void publish_mended(const Entry &entry, const QByteArray &final_path, const QString &file,
+                    const QString &process)
 {
-    // One arg() call per message: a "%2" in a file name must stay as it is.
-    const QString file = shown(entry.path);
+    if (final_path.isEmpty())
+        return;
+    const int error = publish_part(QByteArray(entry.path), final_path);
+    if (error == EEXIST) {
+        elog.log(QStringLiteral("ERROR: output file %1 of killed process %2 not published: the "
+                                "name is taken; the file is removed\n")
+                     .arg(file, process));
+        ::unlink(entry.path);
+    } else if (error != 0) {
+        elog.log(QStringLiteral("ERROR: could not give output file %1 of killed process %2 its "
+                                "final name: %3\n")
+                     .arg(file, process, reason(error)));
+    }
+}
+
+void mend_file(const Entry &entry, pid_t pid, bool publish)
+{
+    // One arg() call per message: a "%2" in a file name must stay as it is. Messages name
+    // the file by the final name it was written for.
+    const QByteArray final_path = final_path_of(QByteArray(entry.path));
+    const QString file = shown(final_path.isEmpty() ? QByteArray(entry.path) : final_path);
     const QString process = QString::number(pid);
     const auto failed = [&](int error) {
         elog.log(QStringLiteral("ERROR: could not mend output file %1 of killed process %2: %3\n")
@@ -95,7 +117,15 @@ void mend_file(const Entry &entry, pid_t pid)
         return;
     }
     const off_t end = info.st_size == 0 ? -1 : end_of_last_line(fd, info.st_size);
+    if (!publish) {
+        // The output of a file that failed is removed instead of being handed on.
+        if (::unlink(entry.path) != 0)
+            failed(errno);
+        ::close(fd);
+        return;
+    }
     if (end == info.st_size) {
+        publish_mended(entry, final_path, file, process);
         ::close(fd);
         return;
     }
@@ -114,6 +144,7 @@ void mend_file(const Entry &entry, pid_t pid)
         elog.log(QStringLiteral("WARNING: output file %1 of killed process %2 cut back to its "
                                 "last complete line (%3 bytes)\n")
                      .arg(file, process, QString::number(qint64(end))));
+        publish_mended(entry, final_path, file, process);
     }
     ::close(fd);
 }
@@ -174,7 +205,7 @@ void output_registry_remove(const QByteArray &path)
     }
 }
 
-void output_registry_mend(int slot, pid_t pid)
+void output_registry_mend(int slot, pid_t pid, bool publish)
 {
     if (mapping == nullptr || slot < 0 || slot >= slot_count)
         return;
@@ -182,6 +213,6 @@ void output_registry_mend(int slot, pid_t pid)
     for (int i = 0; i < used && i < capacity; ++i) {
         const Entry *entry = entry_of(slot, i);
         if (__atomic_load_n(&entry->state, __ATOMIC_ACQUIRE) == CREATED)
-            mend_file(*entry, pid);
+            mend_file(*entry, pid, publish);
     }
 }

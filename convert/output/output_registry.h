@@ -25,8 +25,8 @@ void output_registry_clear(int slot);
 // Worker, right after the fork: the slot in which it records its files.
 void output_registry_use(int slot);
 
-// Worker: path names a file that it has just created as fd, before anything is written
-// into it.
+// Worker: path names a (temporary) file that it has just created as fd, before anything
+// is written into it.
 void output_registry_add(int fd, const QByteArray &path);
 
 // Worker: it is about to remove the file it created as path.
@@ -34,7 +34,8 @@ void output_registry_remove(const QByteArray &path);
 
 // Parent, after reaping worker pid of that slot, which a signal ended: cuts each of its
 // files that is still the file it created back to the end of its last complete line,
-// removes a file that holds none, and logs each change.
-void output_registry_mend(int slot, pid_t pid);
+// removes a file that holds none, and logs each change; then gives each its final name,
+// or with `publish` false removes it.
+void output_registry_mend(int slot, pid_t pid, bool publish);
 
 #endif

@@ -54,18 +54,20 @@ example() { # lines from the one matching $1 up to the one before the one matchi
     sed -n "/$1/,/$2/p" "$page" | sed '$d' | sed "s/^$indent//"
 }
 mkdir -p "$work/run/input" "$work/run/output"
-example '^       # Times written' '^       For the input file' >"$work/run/corvane.conf"
+# groff spreads the blanks of a justified line differently as the text before it changes:
+# words of running text are matched with any number of blanks between them.
+example '^       # Times written' '^       For  *the  *input  *file' >"$work/run/corvane.conf"
 {
     echo "<measCollecFile><measData>"
-    example '^       <measInfo measInfoId' '^       in its <measData>'
+    example '^       <measInfo measInfoId' '^       in  *its  *<measData>'
     echo "</measData></measCollecFile>"
 } >"$work/run/input/A_rnc1_20240603_1415.xml"
 (cd "$work/run" && "$binary" -c corvane.conf -i input -o output 2>log) ||
     fail "the example of corvane.conf(5) does not convert: $(grep ERROR "$work/run/log")"
 # The page shows the columns aligned with blanks; the files separate them by one TAB.
 tabs() { sed -E 's/ {2,}/\t/g' | sed '/^$/d'; }
-example '^       TIME  ' '^       and 2406031415_Q_pmcounter_' | tabs >"$work/pmvalue"
-example '^       MEASINFO   P  COUNTER' '^       The measInfoId is read once' | tabs >"$work/pmcounter"
+example '^       TIME  ' '^       and  *2406031415_Q_pmcounter_' | tabs >"$work/pmvalue"
+example '^       MEASINFO   P  COUNTER' '^       The  *measInfoId  *is  *read  *once' | tabs >"$work/pmcounter"
 for name in pmvalue pmcounter; do
     [ -s "$work/$name" ] || fail "could not find the $name table in corvane.conf(5)"
     diff -u "$work/$name" "$work/run/output/2406031415_Q_${name}_.data" ||

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # killed_worker.sh - a worker killed in the middle of a large conversion is counted as
 # failed and named in an ERROR line; its input file stays, the output it leaves ends
-# with a whole line, and the pool goes on with the next file.
+# with a whole line and is published under its final name, and the pool goes on with the
+# next file.
 #
 # Usage: killed_worker.sh <corvane binary>
 set -uo pipefail
@@ -21,8 +22,8 @@ start_corvane . -d 1
 # early when the parent has ended.
 worker_writes() {
     worker=$(workers_on 'x_20090317_1415\.xml')
-    [ -n "$worker" ] && [ -s output/0903171415_Q_hosts_.data ] &&
-        [ -s output/0903171415_Q_states_.data ] || ! kill -0 "$main" 2>/dev/null
+    [ -n "$worker" ] && [ -s output/.0903171415_Q_hosts_.data.part ] &&
+        [ -s output/.0903171415_Q_states_.data.part ] || ! kill -0 "$main" 2>/dev/null
 }
 wait_for 1000 worker_writes
 [ -n "$worker" ] || stop "the worker of x_20090317_1415.xml did not start"
@@ -41,4 +42,5 @@ check_summary 1/2
     fail "the next file was not converted"
 check_records output/0903171415_Q_hosts_.data
 check_records output/0903171415_Q_states_.data
+[ -z "$(ls -A output | grep '^\.')" ] || fail "temporary files left: $(ls -A output | grep '^\.')"
 passed "worker $worker killed, counted as failed, input kept, output ends with whole lines"
