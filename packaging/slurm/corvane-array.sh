@@ -1,19 +1,60 @@
 #!/bin/bash
-# corvane-array.sh - a Slurm array job that converts one shard of input directories per
-# array task: /srv/corvane/<shard>/input into /srv/corvane/<shard>/output, on a file
-# system that every node mounts. Submit it every 15 minutes from one host, e.g. from cron:
-#   2-59/15 * * * * corvane sbatch --dependency=singleton /opt/corvane/share/doc/corvane/slurm/corvane-array.sh
-# --dependency=singleton holds a new array back until the previous one with the same job
-# name has ended, so no shard is ever converted by two runs at once.
+# corvane-array.sh - a Slurm array job: task N converts shard N of CORVANE_SHARDS,
+# CORVANE_ROOT/<shard>/input into CORVANE_ROOT/<shard>/output, on a file system that every
+# node mounts. Submit it every 15 minutes from one host, as the one user that owns the
+# shards (here corvane), e.g. from /etc/cron.d:
+#   2-59/15 * * * * corvane squeue --me --name=corvane --states=PENDING --noheader | grep -q . || sbatch --quiet /opt/corvane/share/doc/corvane/slurm/corvane-array.sh
+# --quiet keeps cron from mailing the job id of every run; only errors reach MAILTO. The
+# squeue test skips a submission while a run is still waiting, as flock -n does on a
+# single host: without it a stalled cluster collects a new run every 15 minutes.
+#
+# Every option below can be overridden on the sbatch command line. Keep --array at
+# 0-(number of shards - 1): a shard without a task is never converted. --cpus-per-task
+# must fit on one node of the partition, or the job waits for ever (PartitionConfig).
+#
+# singleton holds a new array back until every earlier job of the same name and user
+# has ended, so no shard is converted by two runs at once; it is here rather than on the
+# cron line so that a run submitted by hand keeps to that rule too. no-requeue: Slurm
+# would start a task again elsewhere when its node stops answering, while the first
+# instance may still be converting the shard there; the next regular run takes over.
+# The log: one file per shard index, appended to by every run, so the logrotate file
+# for /var/log/corvane/*.log applies. Slurm does not create the directory: it must exist
+# on every node and be writable by the user, otherwise each task fails before it
+# starts (exit code 0:53, reason JobLaunchFailure) and leaves no log at all.
 #SBATCH --job-name=corvane
+#SBATCH --dependency=singleton
+#SBATCH --no-requeue
 #SBATCH --array=0-3
 #SBATCH --cpus-per-task=4
 #SBATCH --mem=1G
-#SBATCH --output=/var/log/corvane/%x-%A_%a.log
+#SBATCH --output=/var/log/corvane/%x-%a.log
+#SBATCH --open-mode=append
 set -u
 
-shards=(north south east west)
-shard=${shards[$SLURM_ARRAY_TASK_ID]}
-exec /opt/corvane/bin/corvane -t "$SLURM_CPUS_PER_TASK" \
-    -c /opt/corvane/config/corvane.conf \
-    -i "/srv/corvane/$shard/input" -o "/srv/corvane/$shard/output"
+# Site settings; sbatch passes the submitting environment on, so these can be set there.
+root=${CORVANE_ROOT:-/srv/corvane}
+binary=${CORVANE_BIN:-/opt/corvane/bin/corvane}
+config=${CORVANE_CONFIG:-/opt/corvane/config/corvane.conf}
+read -r -a shards <<<"${CORVANE_SHARDS:-north south east west}"
+
+# The log lines keep corvane's own form; after exec, $$ is corvane's parent.
+log() { echo "[$$] $(date '+%Y.%m.%d %H:%M:%S') $*" >&2; }
+
+task=${SLURM_ARRAY_TASK_ID:-}
+if [[ ! $task =~ ^[0-9]+$ ]]; then
+    log "ERROR: not an array task: submit this script with sbatch"
+    exit 2
+fi
+if ((task >= ${#shards[@]})); then
+    log "ERROR: array task $task has no shard; the ${#shards[@]} shards are: ${shards[*]}"
+    exit 2
+fi
+shard=${shards[task]}
+
+# -t takes at most 20; more CPUs than that would make corvane refuse to start.
+workers=${SLURM_CPUS_PER_TASK:-1}
+((workers > 20)) && workers=20
+
+log "INFO: Slurm job ${SLURM_ARRAY_JOB_ID:-?}_$task on $(hostname -s): shard $shard"
+# exec: corvane's exit status becomes the task's, which Slurm records and reports.
+exec "$binary" -t "$workers" -c "$config" -i "$root/$shard/input" -o "$root/$shard/output"
