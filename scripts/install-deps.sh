@@ -10,6 +10,8 @@ packages+=(dpkg-dev file groff-base man-db)
 packages+=(valgrind)
 # The large-input tests: GNU time for the peak memory, perl for making the input.
 packages+=(time perl)
+# The loaders of examples/load, tested against a throwaway PostgreSQL cluster and sqlite3.
+packages+=(postgresql sqlite3)
 # The Slurm array job, run on a one-node cluster that its test starts.
 packages+=(slurm-wlm munge)
 
