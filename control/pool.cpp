@@ -12,6 +12,7 @@
 #include <malloc.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include <QFile>
 
 #include "config/attribute.h"
+#include "convert/input/input_file.h"
 #include "convert/output/output_registry.h"
 #include "convert/process_file.h"
 #include "convert/xml/xml_reader.h"
@@ -36,8 +38,16 @@ namespace
 
 void wake_up(int) {}
 
-// The worker running in each slot of the output file records; 0 for a free slot.
+// The worker running in each slot of the output file records (0 for a free slot), and the
+// index of its input file.
 std::vector<pid_t> slot_worker;
+std::vector<int> slot_file;
+
+// The lock on the input directory that keeps a second run away; -1 without one.
+int input_lock = -1;
+
+// When this run started: the minimum age of input files counts back from it.
+struct timespec run_started;
 
 QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
@@ -52,7 +62,108 @@ struct Entry {
     QString name;
     QString key;
     QByteArray raw;
+    bool has_time = false; // the modification time below is known
+    struct timespec modified = {};
 };
+
+// Leaves out the entries modified less than the minimum age before the run started:
+// a collector may still be writing them under their final names.
+void leave_young_files(std::vector<Entry> *entries)
+{
+    if (GL_param.min_age < 0)
+        return;
+    const qint64 started = qint64(run_started.tv_sec) * 1000000000 + run_started.tv_nsec;
+    const qint64 wanted = GL_param.min_age * 1000000000;
+    int left = 0;
+    std::vector<Entry> kept;
+    for (Entry &entry : *entries) {
+        if (entry.has_time) {
+            qint64 age =
+                started - (qint64(entry.modified.tv_sec) * 1000000000 + entry.modified.tv_nsec);
+            if (age < 0) {
+                elog.log(QStringLiteral("WARNING: input file %1 was modified in the future - "
+                                        "taken as just written\n")
+                             .arg(printable_name(entry.name)));
+                age = 0;
+            }
+            if (age < wanted) {
+                ++left;
+                elog.debug(1, QStringLiteral("INFO: input file %1 is younger than %2 seconds - "
+                                             "left for a later run\n")
+                                  .arg(printable_name(entry.name))
+                                  .arg(GL_param.min_age));
+                continue;
+            }
+        }
+        kept.push_back(std::move(entry));
+    }
+    entries->swap(kept);
+    elog.log(QStringLiteral("INFO: %1 input files younger than %2 seconds left for a later run\n")
+                 .arg(left)
+                 .arg(GL_param.min_age));
+}
+
+// The error directory must take files before the first one fails: a run that cannot put
+// failed files aside stops before it touches any.
+void check_error_directory()
+{
+    if (GL_param.error_path.isEmpty())
+        return;
+    const QString shown = printable_name(GL_param.error_path);
+    const QByteArray path = QFile::encodeName(GL_param.error_path);
+    struct stat info;
+    struct stat input;
+    QString problem;
+    if (::stat(path.constData(), &info) != 0) {
+        problem = system_reason(errno);
+    } else if (!S_ISDIR(info.st_mode)) {
+        problem = QStringLiteral("not a directory");
+    } else if (::stat(QFile::encodeName(GL_param.input_path).constData(), &input) == 0 &&
+               input.st_dev == info.st_dev && input.st_ino == info.st_ino) {
+        problem = QStringLiteral("it is the input directory");
+    } else {
+        // Tried for real: permissions, a read-only mount or a full inode table all show.
+        QByteArray probe = path + "/.corvane-probe-XXXXXX";
+        const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+        if (fd < 0) {
+            problem = QStringLiteral("cannot write into it: ") + system_reason(errno);
+        } else {
+            ::close(fd);
+            ::unlink(probe.constData());
+        }
+    }
+    if (!problem.isEmpty()) {
+        elog.log(
+            QStringLiteral("ERROR: error directory %1 cannot be used: %2\n").arg(shown, problem));
+        exit(1);
+    }
+}
+
+// One run per input directory: a second run would convert the same files again. The
+// lock is on the directory itself and lasts as long as the parent; workers close their
+// copy of it at once.
+void lock_input_directory()
+{
+    const int fd = ::open(QFile::encodeName(GL_param.input_path).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return; // the listing reports a directory that is missing or cannot be read
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        input_lock = fd;
+        return;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) {
+        elog.log(QStringLiteral("WARNING: another corvane run is busy with input directory %1 - "
+                                "ending\n")
+                     .arg(printable_name(GL_param.input_path)));
+        exit(3);
+    }
+    elog.log(QStringLiteral("WARNING: could not lock input directory %1 (%2) - going on without "
+                            "the lock\n")
+                 .arg(printable_name(GL_param.input_path), system_reason(error)));
+}
 
 // The names of the input directory, as QDir would sort them (by name, ignoring case),
 // but read with their bytes: QDir drops a name that is not UTF-8. Hidden entries and
@@ -87,9 +198,13 @@ QStringList list_input_directory()
         if (entry->d_name[0] == '.')
             continue;
         // Followed through links: a link to a directory is a directory.
-        if (::fstatat(dirfd(directory), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode))
+        const bool known = ::fstatat(dirfd(directory), entry->d_name, &info, 0) == 0;
+        if (known && S_ISDIR(info.st_mode))
             continue;
         Entry listed;
+        listed.has_time = known;
+        if (known)
+            listed.modified = info.st_mtim;
         listed.raw = QByteArray(entry->d_name);
         listed.name = decode_file_name(listed.raw);
         listed.key = listed.name.toLower();
@@ -104,6 +219,7 @@ QStringList list_input_directory()
             return a.name < b.name;
         return a.raw < b.raw;
     });
+    leave_young_files(&entries);
     // The names are copied out in their order, one after the other, and the listing
     // is freed as a whole: no free gaps stay scattered between them, which every worker
     // would otherwise fill, and so copy, page by page.
@@ -147,6 +263,8 @@ sigset_t sigchld_only()
     elog.debug(
         1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(getpid()));
     GL_param.mypid = getpid();
+    if (input_lock >= 0)
+        ::close(input_lock);
     // A worker lives for one file: its larger buffers come from the heap and are never
     // handed back, instead of being mapped and unmapped one by one.
     mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
@@ -188,11 +306,16 @@ void count_ended_worker(pid_t pid, int status)
     } else {
         ++GL_param.processes_succeeded;
     }
+    const bool failed = WIFSIGNALED(status) || exit_byte != 0;
     const auto slot = std::find(slot_worker.begin(), slot_worker.end(), pid);
     if (slot != slot_worker.end()) {
+        const size_t index = size_t(slot - slot_worker.begin());
         if (WIFSIGNALED(status))
-            output_registry_mend(int(slot - slot_worker.begin()), pid,
-                                 GL_param.error_path.isEmpty());
+            output_registry_mend(int(index), pid, GL_param.error_path.isEmpty());
+        // Out of the way of the next run, which would only fail on it again.
+        if (failed && !GL_param.error_path.isEmpty())
+            move_input_file(GL_param.input_path, GL_param.input_files.at(slot_file[index]),
+                            GL_param.error_path);
         *slot = 0;
     }
     elog.debug(1, QStringLiteral("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
@@ -216,12 +339,16 @@ void run_pool()
     sigemptyset(&action.sa_mask);
     sigaction(SIGCHLD, &action, nullptr);
 
+    clock_gettime(CLOCK_REALTIME, &run_started);
+    lock_input_directory();
+    check_error_directory();
     GL_param.processes_running = 0;
     GL_param.input_files = list_input_directory();
     elog.log(QStringLiteral("INFO: corvane will execute %1 processes parallel\n")
                  .arg(GL_param.parallel_processes));
 
     slot_worker.assign(size_t(GL_param.parallel_processes), 0);
+    slot_file.assign(size_t(GL_param.parallel_processes), -1);
     if (!output_registry_create(GL_param.parallel_processes, most_output_files()))
         elog.log(QStringLiteral("WARNING: no shared memory to record output files (%1): the "
                                 "files of a killed worker cannot be mended\n")
@@ -265,8 +392,10 @@ void fork_new_process()
         }
         if (pid == 0)
             run_worker(process_file, file_name, slot);
-        if (slot < int(slot_worker.size()))
+        if (slot < int(slot_worker.size())) {
             slot_worker[size_t(slot)] = pid;
+            slot_file[size_t(slot)] = GL_param.file_index;
+        }
         ++GL_param.processes_running;
         ++GL_param.processes_started;
     }

@@ -28,6 +28,10 @@ void print_usage()
     puts("corvane [-d <debug level>] the <debug level varies from 0 (off) to 5 (very noisy)\n");
     puts("corvane example:");
     puts("corvane -c /opt/corvane/corvane.conf");
+    puts("corvane -e  <error directory> - where input files that fail are moved (their output is "
+         "removed)");
+    puts("corvane -a  <seconds> - minimum age: input files modified less than this before the "
+         "start wait for a later run");
 }
 
 [[noreturn]] void refuse(const char *reason)
@@ -57,6 +61,24 @@ bool read_process_count(const char *text, int *count)
     return true;
 }
 
+// -a takes a whole number of seconds, written in decimal digits only.
+bool read_seconds(const char *text, qint64 *seconds)
+{
+    if (*text == '\0')
+        return false;
+    qint64 value = 0;
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + (*p - '0');
+        // More than a century is a mistake, and a larger number would overflow.
+        if (value > 100LL * 366 * 24 * 3600)
+            return false;
+    }
+    *seconds = value;
+    return true;
+}
+
 } // namespace
 
 GL_PARAM::GL_PARAM()
@@ -76,7 +98,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
     // argument that is not an option, as POSIX getopt does.
     optind = 1;
     int option;
-    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:")) != -1) {
+    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:e:a:")) != -1) {
         switch (option) {
         case 'v':
             puts(VERSION_BANNER);
@@ -107,6 +129,15 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'o':
             output_path = QString::fromLocal8Bit(optarg) + QLatin1Char('/');
             break;
+        case 'e':
+            if (*optarg == '\0')
+                refuse("ERROR: the error directory must not be empty\n");
+            error_path = QString::fromLocal8Bit(optarg);
+            break;
+        case 'a':
+            if (!read_seconds(optarg, &min_age))
+                refuse("ERROR: minimum age must be a whole number of seconds from 0 up\n");
+            break;
         default:
             elog.log("ERROR: not expected option found in argument list\n");
             elog.log("HINT: see\n  Option -h\nto get some help\n\n");
@@ -131,4 +162,9 @@ void GL_PARAM::dump()
     elog.log(QStringLiteral("INFO: column separator: <") + column_separator +
              QStringLiteral(">\n"));
     elog.log(QStringLiteral("INFO: max header size: <%1>\n").arg(max_header_size));
+    // Shown only when given, so that the listing of a run without them stays as it was.
+    if (!error_path.isEmpty())
+        elog.log(QStringLiteral("INFO: error directory: <") + error_path + QStringLiteral(">\n"));
+    if (min_age >= 0)
+        elog.log(QStringLiteral("INFO: minimum age: <%1> seconds\n").arg(min_age));
 }

@@ -4,11 +4,14 @@
 #include "convert/input/input_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include <QFile>
 
@@ -110,6 +113,136 @@ int remove_input_file(const QString &input_path, const QString &file_name, QFile
     }
     file->close();
     return result;
+}
+
+namespace
+{
+
+// The first free name of name, name.1, name.2 ... in directory that `place` could put the
+// file under; `place` returns 0 or an errno, EEXIST for a name that is taken.
+int place_under_free_name(const QByteArray &directory, const QByteArray &name,
+                          const std::function<int(const QByteArray &)> &place, QByteArray *placed)
+{
+    for (int number = 0; number < 10000; ++number) {
+        const QByteArray target =
+            directory + '/' + (number == 0 ? name : name + '.' + QByteArray::number(number));
+        const int error = place(target);
+        if (error != EEXIST) {
+            *placed = target;
+            return error;
+        }
+    }
+    return EEXIST;
+}
+
+int sync_directory(const QByteArray &directory)
+{
+    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int result = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return result;
+}
+
+// Copies the regular file `from` into a new hidden file of directory and syncs it; its
+// path in *copy. Returns 0 or an errno.
+int copy_into(const QByteArray &from, const QByteArray &directory, QByteArray *copy)
+{
+    const int in = ::open(from.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (in < 0)
+        return errno;
+    struct stat info;
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(in);
+        return EINVAL;
+    }
+    QByteArray name = directory + "/.corvane-move-XXXXXX";
+    const int out = ::mkostemp(name.data(), O_CLOEXEC);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char block[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(in, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            const ssize_t put = ::write(out, block + done, size_t(got - done));
+            if (put < 0 && errno != EINTR)
+                error = errno;
+            else if (put > 0)
+                done += put;
+        }
+        if (error != 0)
+            break;
+    }
+    if (error == 0 && ::fsync(out) != 0)
+        error = errno;
+    ::fchmod(out, info.st_mode & 07777);
+    ::close(out);
+    ::close(in);
+    if (error != 0)
+        ::unlink(name.constData());
+    else
+        *copy = name;
+    return error;
+}
+
+} // namespace
+
+int move_input_file(const QString &input_path, const QString &file_name, const QString &directory)
+{
+    const QByteArray from = raw_path(input_path, file_name);
+    const QByteArray into = QFile::encodeName(directory);
+    const QByteArray name = encode_file_name(file_name);
+    QByteArray placed;
+    // A rename within one file system; it never replaces a file of that name.
+    int error = place_under_free_name(
+        into, name,
+        [&](const QByteArray &target) {
+            return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(),
+                               RENAME_NOREPLACE) == 0
+                       ? 0
+                       : errno;
+        },
+        &placed);
+    if (error == EXDEV) {
+        // Another file system: a synced copy takes a free name by a link, which fails
+        // rather than replace anything, and only then does the input go.
+        QByteArray copy;
+        error = copy_into(from, into, &copy);
+        if (error == 0) {
+            error = place_under_free_name(
+                into, name,
+                [&](const QByteArray &target) {
+                    return ::link(copy.constData(), target.constData()) == 0 ? 0 : errno;
+                },
+                &placed);
+            ::unlink(copy.constData());
+        }
+        if (error == 0 && ::unlink(from.constData()) != 0) {
+            error = errno;
+            ::unlink(placed.constData());
+        }
+    }
+    const QString shown_from = printable_name(input_path + QLatin1Char('/') + file_name);
+    if (error != 0) {
+        elog.log(QStringLiteral("ERROR: could not move failed input file %1 into %2: %3\n")
+                     .arg(shown_from, printable_name(directory), system_reason(error)));
+        return 1;
+    }
+    sync_directory(into);
+    elog.log(QStringLiteral("INFO: failed input file %1 moved to %2\n")
+                 .arg(shown_from, printable_name(decode_file_name(placed))));
+    return 0;
 }
 
 QString input_name_for_output(const QString &file_name)

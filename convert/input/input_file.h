@@ -18,6 +18,12 @@ int open_input_file(const QString &input_path, const QString &file_name, QFile *
 // or 1 after logging the reason.
 int remove_input_file(const QString &input_path, const QString &file_name, QFile *file);
 
+// Moves input_path/file_name, whose conversion failed, into directory: under its own name,
+// or with ".1", ".2" ... added where that name is taken there, never replacing a file;
+// across file systems by a copy that is synced and renamed into place before the input is
+// removed. Logs one line naming both paths. Returns 0, or 1 after logging why.
+int move_input_file(const QString &input_path, const QString &file_name, const QString &directory);
+
 // The input file's name as output names carry it: without a trailing ".gz" and then
 // without a trailing ".xml", both in any case.
 QString input_name_for_output(const QString &file_name);

@@ -36,14 +36,14 @@ done
 
 # Every option of the usage text has its entry in OPTIONS.
 options=$("$binary" -h | sed -n 's/^corvane \[\{0,1\}\(-[a-z]\).*/\1/p' | sort -u)
-[ "$(wc -w <<<"$options")" -ge 7 ] || fail "could not read the options from corvane -h"
+[ "$(wc -w <<<"$options")" -ge 9 ] || fail "could not read the options from corvane -h"
 sed -n '/^OPTIONS/,/^EXIT STATUS/p' "$work/corvane.1.txt" >"$work/options.txt"
 for option in $options; do
     grep -qE "^       $option( |$)" "$work/options.txt" || fail "corvane(1) does not describe $option"
 done
 # Every exit status the program uses has its entry in EXIT STATUS.
 sed -n '/^EXIT STATUS/,/^LOG/p' "$work/corvane.1.txt" >"$work/status.txt"
-for status in 0 1 2 4 6 8; do
+for status in 0 1 2 3 4 6 8; do
     grep -qE "^       $status( |$)" "$work/status.txt" || fail "corvane(1) does not describe status $status"
 done
 
