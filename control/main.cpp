@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "config/attribute.h"
+#include "control/check.h"
 #include "control/pool.h"
 #include "runtime/runtime.h"
 
@@ -22,5 +23,7 @@ int main(int argc, char **argv)
     if (GL_param.debug_level != 0)
         ATTRIBUTE::dump(GL_param.record_descriptions, 0);
 
+    if (GL_param.check_only)
+        check_and_plan();
     run_pool();
 }

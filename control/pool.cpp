@@ -11,6 +11,7 @@
 #include <malloc.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 
 #include "config/attribute.h"
 #include "control/listing.h"
+#include "control/progress.h"
 #include "convert/input/input_file.h"
 #include "convert/output/output_registry.h"
 #include "convert/process_file.h"
@@ -44,8 +46,9 @@ std::vector<int> slot_file;
 // The lock on the input directory that keeps a second run away; -1 without one.
 int input_lock = -1;
 
-// The size of each input file, for the progress line.
+// The size of each input file, and the progress line they feed (-p).
 std::vector<qint64> input_sizes;
+PROGRESS progress;
 
 QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
@@ -135,6 +138,8 @@ void count_ended_worker(pid_t pid, int status)
         if (failed && !GL_param.error_path.isEmpty())
             move_input_file(GL_param.input_path, GL_param.input_files.at(slot_file[index]),
                             GL_param.error_path);
+        if (GL_param.progress)
+            progress.file_done(input_sizes.at(size_t(slot_file[index])), failed);
         *slot = 0;
     }
     elog.debug(1, QStringLiteral("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
@@ -148,15 +153,21 @@ void count_ended_worker(pid_t pid, int status)
 void run_pool()
 {
     sigset_t chld = sigchld_only();
+    // With -p a timer wakes the parent too; like SIGCHLD, it only ends the wait.
+    if (GL_param.progress)
+        sigaddset(&chld, SIGALRM);
     sigset_t wait_mask;
     sigprocmask(SIG_BLOCK, &chld, &wait_mask);
     sigdelset(&wait_mask, SIGCHLD);
+    sigdelset(&wait_mask, SIGALRM);
 
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = wake_up;
     sigemptyset(&action.sa_mask);
     sigaction(SIGCHLD, &action, nullptr);
+    if (GL_param.progress)
+        sigaction(SIGALRM, &action, nullptr);
 
     input_lock = lock_input_directory();
     check_error_directory();
@@ -174,6 +185,18 @@ void run_pool()
                                 "files of a killed worker cannot be mended\n")
                      .arg(system_reason(errno)));
 
+    if (GL_param.progress) {
+        qint64 bytes = 0;
+        for (const qint64 size : input_sizes)
+            bytes += size;
+        progress.start(GL_param.input_files.size(), bytes);
+        // Timers are not passed on to forked workers.
+        const long step = progress.interval_ms() * 1000L;
+        const struct itimerval every = {{step / 1000000, step % 1000000},
+                                        {step / 1000000, step % 1000000}};
+        setitimer(ITIMER_REAL, &every, nullptr);
+    }
+
     // Work every worker would otherwise repeat is done once, before the first fork.
     prepare_conversions();
     malloc_trim(0);
@@ -181,6 +204,8 @@ void run_pool()
     for (;;) {
         sigsuspend(&wait_mask);
         sigchld_handler(SIGCHLD);
+        if (GL_param.progress)
+            progress.tick();
     }
 }
 
@@ -246,6 +271,8 @@ void sigchld_handler(int)
 
 void exit_program()
 {
+    if (GL_param.progress)
+        progress.finish();
     elog.log("Info: Main Program terminated\n");
     elog.log(QStringLiteral("Info (%1/%2) Prozesse erfolgreich konvertiert\n")
                  .arg(GL_param.processes_succeeded)

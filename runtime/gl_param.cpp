@@ -32,6 +32,9 @@ void print_usage()
          "removed)");
     puts("corvane -a  <seconds> - minimum age: input files modified less than this before the "
          "start wait for a later run");
+    puts("corvane -n  check the configuration and show what would be done (with -i: for each "
+         "input file), convert nothing");
+    puts("corvane -p  show the progress on standard output while files are converted");
 }
 
 [[noreturn]] void refuse(const char *reason)
@@ -88,7 +91,8 @@ GL_PARAM::GL_PARAM()
       current_description(nullptr), config_line(0), parallel_processes(1), processes_started(0),
       processes_running(0), processes_succeeded(0), processes_failed(0), file_index(-1),
       file_mask(DEFAULT_FILE_MASK), time_format(DEFAULT_TIME_FORMAT),
-      column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30), min_age(-1)
+      column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30), min_age(-1),
+      check_only(false), progress(false), input_path_given(false)
 {
 }
 
@@ -98,7 +102,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
     // argument that is not an option, as POSIX getopt does.
     optind = 1;
     int option;
-    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:e:a:")) != -1) {
+    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:e:a:np")) != -1) {
         switch (option) {
         case 'v':
             puts(VERSION_BANNER);
@@ -125,6 +129,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
             break;
         case 'i':
             input_path = QString::fromLocal8Bit(optarg) + QLatin1Char('/');
+            input_path_given = true;
             break;
         case 'o':
             output_path = QString::fromLocal8Bit(optarg) + QLatin1Char('/');
@@ -137,6 +142,12 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'a':
             if (!read_seconds(optarg, &min_age))
                 refuse("ERROR: minimum age must be a whole number of seconds from 0 up\n");
+            break;
+        case 'n':
+            check_only = true;
+            break;
+        case 'p':
+            progress = true;
             break;
         default:
             elog.log("ERROR: not expected option found in argument list\n");

@@ -83,8 +83,11 @@ public:
     QString column_separator;
     int max_header_size;
     // Settings beyond the configuration file, from the command line only.
-    QString error_path; // -e: where input files that failed are moved; empty: they stay
-    qint64 min_age;     // -a: seconds an input file must be old; -1: any age
+    QString error_path;    // -e: where input files that failed are moved; empty: they stay
+    qint64 min_age;        // -a: seconds an input file must be old; -1: any age
+    bool check_only;       // -n: check the configuration and show the plan, convert nothing
+    bool progress;         // -p: a progress line on standard output
+    bool input_path_given; // -i was given
 };
 
 extern ELOG elog;

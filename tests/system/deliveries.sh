@@ -45,8 +45,9 @@ done
 new_run together
 cp inputs/* "$run/input/"
 status=0
-run_corvane "$run" -t 2 -d 0 || status=$?
+run_corvane "$run" -t 2 -d 0 >"$work/stdout" || status=$?
 check_status 0
+[ ! -s "$work/stdout" ] || fail "standard output without -p: $(head -3 "$work/stdout")"
 check_summary 40/40
 [ -z "$(ls -A "$run/input")" ] || fail "inputs left: $(ls -A "$run/input" | head -3)"
 [ "$(ls "$run/output" | wc -l)" = 80 ] || fail "$(ls "$run/output" | wc -l) output files, expected 80"

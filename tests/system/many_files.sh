@@ -2,7 +2,9 @@
 # many_files.sh - 2,000 small files with twenty workers: every worker is reaped (no
 # zombie is left waiting), the parent's open descriptors do not grow, and every file is
 # converted. The parent runs with a limit of 64 descriptors, so a leak of one per file
-# would stop it long before the end.
+# would stop it long before the end. Before that, -n plans every file and leaves the
+# directory as it was; the run itself shows its progress (-p), whose totals agree with
+# the summary.
 #
 # Usage: many_files.sh <corvane binary>
 set -uo pipefail
@@ -17,7 +19,18 @@ for ((i = 0; i < files; i++)); do
     printf '<r><value>%d</value></r>\n' "$i" >"input/x_$((20090101 + i / 1440))_$(printf '%02d%02d' $((i % 1440 / 60)) $((i % 60))).xml"
 done
 
-(ulimit -n 64 && corvane_in . -t 20 -d 1) &
+# The plan: one line per file and a clean result, and not a byte changed.
+snapshot() { find input output -printf '%p %s %T@ %m\n' | sort; cat input/* | md5sum; }
+before=$(snapshot)
+status=0
+run_corvane . -n -i input >plan || status=$?
+check_status 0
+[ "$(grep -c '^file: x_.*; time 2009-.* from the name; plain; [0-9]*_Q_values_\.data$' plan)" = "$files" ] ||
+    fail "the plan does not have one line per file: $(head -3 plan)"
+[ "$(tail -n 1 plan)" = "result: nothing found" ] || fail "plan ends with: $(tail -n 1 plan)"
+[ "$(snapshot)" = "$before" ] || fail "-n changed the directories"
+
+(ulimit -n 64 && corvane_in . -t 20 -d 1 -p >progress) &
 main=$!
 
 # The log of 2,000 files, without the lines every file gives.
@@ -46,6 +59,10 @@ wait_main
 
 check_status 0
 check_summary "$files/$files"
+# Not a terminal: a plain line every ten seconds at most, then the totals.
+[ "$(grep -vc '^progress: ' progress)" = 1 ] || fail "progress output: $(head -3 progress)"
+grep -qE "^total: $files of $files files done, 0 failed, [0-9.]+ files/s, [0-9.]+ MB/s, elapsed [0-9:]+\$" \
+    progress || fail "no totals line that agrees with the summary: $(tail -1 progress)"
 forked=$(grep -c 'Info: Process [0-9]* forked child [0-9]*$' log)
 reaped=$(grep -c 'INFO: Process [0-9]* gestorben mit return Wert 0 und beerdigt$' log)
 [ "$forked" = "$files" ] || fail "$forked workers forked, expected $files"
