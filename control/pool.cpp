@@ -79,11 +79,6 @@ sigset_t sigchld_only()
 
 [[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name, int slot)
 {
-    // The parent's line on this fork is written here, still under the parent's id: so it
-    // comes before the worker's own lines without the parent having to hold the worker
-    // back until it has written it, which would cost every file a wait.
-    elog.debug(
-        1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(getpid()));
     GL_param.mypid = getpid();
     if (input_lock >= 0)
         ::close(input_lock);
@@ -237,6 +232,11 @@ void fork_new_process()
         }
         if (pid == 0)
             run_worker(process_file, file_name, slot);
+        // Written by the parent among its own lines, in the pool's order; the worker does
+        // not wait for it, so its first lines may come before or after this one.
+        elog.debug(1, QStringLiteral("Info: Process %1 forked child %2\n")
+                          .arg(GL_param.mypid)
+                          .arg(pid));
         if (slot < int(slot_worker.size())) {
             slot_worker[size_t(slot)] = pid;
             slot_file[size_t(slot)] = GL_param.file_index;

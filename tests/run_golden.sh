@@ -14,6 +14,9 @@
 #   remaining       optional: names left in input/ afterwards, one per line
 #   tz              optional: the TZ value (default UTC)
 #   sort-log        optional: compare the log sorted (for runs with several workers)
+#   by-process      optional: compare the log grouped by process, each process's lines in
+#                   their order, the processes in the order of their first lines (for
+#                   runs whose parent and worker write at the same time)
 #   stdout          optional: the expected standard output
 #   setup           optional: a bash script run in the run directory before corvane
 #
@@ -51,16 +54,28 @@ if [ "$status" != "$expected_status" ]; then
 fi
 
 # Strip the prefix; name process ids by order of first appearance.
+by_process=0
+[ -f "$case_dir/by-process" ] && by_process=1
 perl -e '
-    my (@lines, %name, $n);
+    use sort "stable";
+    my ($by_process) = @ARGV;
+    my (@lines, %name, $n, $writer);
     while (my $line = <STDIN>) {
-        $name{$1} //= "P" . ++$n if $line =~ s/^\[(\d+)\] \d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d //;
-        push @lines, $line;
+        if ($line =~ s/^\[(\d+)\] \d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d //) {
+            $name{$1} //= "P" . ++$n;
+            $writer = $name{$1};
+        }
+        push @lines, [$writer // "", $line];
     }
-    for my $line (@lines) {
+    if ($by_process) {
+        my %rank = map { $name{$_} => substr($name{$_}, 1) } keys %name;
+        @lines = sort { ($rank{$a->[0]} // 0) <=> ($rank{$b->[0]} // 0) } @lines;
+    }
+    for my $entry (@lines) {
+        my $line = $entry->[1];
         $line =~ s/\b(\d+)\b/exists $name{$1} ? $name{$1} : $1/ge;
         print $line;
-    }' <"$run/stderr" >"$run/log"
+    }' "$by_process" <"$run/stderr" >"$run/log"
 if [ -f "$case_dir/sort-log" ]; then
     sort "$run/log" -o "$run/log"
     sort "$case_dir/expected.log" >"$run/expected.log"

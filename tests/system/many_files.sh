@@ -67,12 +67,18 @@ forked=$(grep -c 'Info: Process [0-9]* forked child [0-9]*$' log)
 reaped=$(grep -c 'INFO: Process [0-9]* gestorben mit return Wert 0 und beerdigt$' log)
 [ "$forked" = "$files" ] || fail "$forked workers forked, expected $files"
 [ "$reaped" = "$files" ] || fail "$reaped workers reaped, expected $files"
-# A worker's own lines come after the line on its fork.
-early=$(awk 'match($0, /^\[[0-9]+\]/) { pid = substr($0, 2, RLENGTH - 2) }
+# The parent's own lines follow the pool: twenty forks before the first reaping, a worker
+# reaped only after its fork, never more than twenty running, and "no more files" only
+# once every file is handed out.
+order=$(awk 'match($0, /^\[[0-9]+\]/) { pid = substr($0, 2, RLENGTH - 2) }
     / will execute / { parent = pid }
-    / forked child [0-9]+$/ { forked[$NF] = 1; next }
-    parent != "" && pid != parent && !(pid in forked) { print pid; exit }' log)
-[ -z "$early" ] || fail "worker $early logged before the line on its fork"
+    pid != parent { next }
+    / forked child [0-9]+$/ { forked[$NF] = 1; ++forks; ++running
+        if (running > 20) { print "more than 20 running"; exit } next }
+    / gestorben / { if (!($6 in forked)) { print "reaped before forked: " $6; exit }
+        if (forks < 20) { print "reaped after only " forks " forks"; exit } --running }
+    / no more files / && forks < '"$files"' { print "no more files after " forks " forks"; exit }' log)
+[ -z "$order" ] || fail "the parent's lines are not in the pool's order: $order"
 # Each worker's id must be reaped exactly once.
 dupes=$(sed -nE 's/.*INFO: Process ([0-9]+) gestorben.*/\1/p' log | sort | uniq -d | head -3)
 [ -z "$dupes" ] || fail "workers reaped twice: $dupes"
