@@ -1,10 +1,21 @@
 // elog.cpp - the event log: prefixes every message with the process id and the local
 // time and writes it to standard error at once.
+//
+// Workers are forks of the parent: whatever a worker touches for the first time, data
+// or code, costs it a page fault. A line is therefore put together in a byte buffer of
+// the process and handed to write(2) directly, without a text stream, a file object or
+// a converter in between; only text beyond ASCII takes Qt's conversion to the locale's
+// encoding.
 
 #include "runtime/runtime.h"
 
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <ctime>
+#include <cstring>
+#include <string>
 
 namespace
 {
@@ -16,68 +27,100 @@ void qt_message_to_log(QtMsgType, const QMessageLogContext &, const QString &mes
     elog.log(QStringLiteral("WARNING: ") + message + QLatin1Char('\n'));
 }
 
-// The local time of a line, formatted anew only when the second has changed: a worker
-// writes its lines within a few milliseconds.
-const QString &time_stamp()
+// The line being put together; its room is kept from line to line.
+std::string &line_buffer()
 {
-    static time_t formatted_second = -1;
-    static QString stamp;
-    const time_t now = time(nullptr);
-    if (now != formatted_second) {
-        stamp = QDateTime::fromSecsSinceEpoch(now).toString(QStringLiteral("yyyy.MM.dd hh:mm:ss "));
-        formatted_second = now;
-    }
-    return stamp;
+    static std::string line = [] {
+        std::string text;
+        text.reserve(1024);
+        return text;
+    }();
+    return line;
 }
 
-// "[pid] ", made anew only in a new process. Streaming the number itself would go
-// through the stream's locale on every line, and in a forked worker each such use
-// writes to memory it shares with the parent until then.
-const QString &pid_prefix()
+// "[pid] yyyy.MM.dd hh:mm:ss ": the pid part made anew only in a new process, the time
+// only when the second has changed (a worker writes its lines within milliseconds).
+void append_prefix(std::string &line)
 {
     static qint64 prefixed_pid = -1;
-    static QString prefix;
+    static char pid_text[32];
+    static time_t formatted_second = -1;
+    static char time_text[32];
     if (GL_param.mypid != prefixed_pid) {
-        prefix = QLatin1Char('[') + QString::number(GL_param.mypid) + QLatin1String("] ");
+        snprintf(pid_text, sizeof pid_text, "[%lld] ", static_cast<long long>(GL_param.mypid));
         prefixed_pid = GL_param.mypid;
     }
-    return prefix;
+    const time_t now = time(nullptr);
+    if (now != formatted_second) {
+        struct tm local;
+        localtime_r(&now, &local);
+        strftime(time_text, sizeof time_text, "%Y.%m.%d %H:%M:%S ", &local);
+        formatted_second = now;
+    }
+    line += pid_text;
+    line += time_text;
+}
+
+void append_text(std::string &line, const QString &message)
+{
+    const QChar *text = message.constData();
+    const qsizetype size = message.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x80) {
+            // Beyond ASCII: the locale's encoding, as the rest of the message.
+            line += message.mid(i).toLocal8Bit().toStdString();
+            return;
+        }
+        line += static_cast<char>(c);
+    }
+}
+
+void write_all(const std::string &line)
+{
+    const char *data = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        const ssize_t done = ::write(STDERR_FILENO, data, left);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return; // nowhere left to report it
+        data += done;
+        left -= size_t(done);
+    }
 }
 
 } // namespace
 
 ELOG::ELOG()
 {
-    if (!qfid_error_log.open(stderr, QIODevice::WriteOnly))
-        fputs("ERROR: qfid_error_log.open( stderr, QIODevice::Append )\n", stderr);
-    writer.setDevice(&qfid_error_log);
-    writer.setEncoding(QStringConverter::System);
     qInstallMessageHandler(qt_message_to_log);
+    line_buffer();
 }
 
-ELOG::~ELOG()
-{
-    writer.flush();
-    qInstallMessageHandler(nullptr);
-    qfid_error_log.close();
-}
+ELOG::~ELOG() { qInstallMessageHandler(nullptr); }
 
 void ELOG::log(const QString &message)
 {
-    // Lines of several processes meet on one stream: each message goes out in full
-    // before log returns, so nothing stays buffered when a worker is forked.
-    // Put together in one reused buffer and handed to the stream whole: piece by piece,
-    // the stream's own buffer would be grown anew for every line.
-    static QString line;
-    line.resize(0);
-    line += pid_prefix();
-    line += time_stamp();
-    line += message;
-    writer << line;
-    writer.flush();
+    // Lines of several processes meet on one stream: each message goes out whole, in one
+    // write, before log returns, so nothing stays buffered when a worker is forked.
+    std::string &line = line_buffer();
+    line.clear();
+    append_prefix(line);
+    append_text(line, message);
+    write_all(line);
 }
 
-void ELOG::log(const char *message) { log(QString::fromLatin1(message)); }
+void ELOG::log(const char *message)
+{
+    std::string &line = line_buffer();
+    line.clear();
+    append_prefix(line);
+    // The texts given as C strings are ASCII.
+    line += message;
+    write_all(line);
+}
 
 void ELOG::debug(int level, const char *message)
 {

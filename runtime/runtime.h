@@ -44,10 +44,6 @@ public:
     void log(const char *message);
     void debug(int level, const char *message);
     void debug(int level, const QString &message);
-
-private:
-    QFile qfid_error_log;
-    QTextStream writer;
 };
 
 // All settings of a run and the run state of the parent process.
