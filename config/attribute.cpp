@@ -7,7 +7,7 @@
 ATTRIBUTE::ATTRIBUTE() : ATTRIBUTE(0, 0) {}
 
 ATTRIBUTE::ATTRIBUTE(int node_type, int node_sub_type)
-    : next(nullptr), child(nullptr), type(node_type), sub_type(node_sub_type), file(nullptr),
+    : next(nullptr), child(nullptr), type(node_type), sub_type(node_sub_type), file(-1),
       stream(nullptr), regexp(nullptr), pointer_count(0), matched(false)
 {
 }

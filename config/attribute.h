@@ -9,7 +9,6 @@
 #include "config/tokens.h"
 #include "runtime/byte_string.h"
 
-class QFile;
 class QRegExp;
 class OUTPUT_STREAM;
 
@@ -36,7 +35,7 @@ public:
     int sub_type;
     QString name;
     QString argument;
-    QFile *file;
+    int file; // the descriptor of the open output file; -1 when none is open
     OUTPUT_STREAM *stream;
     QRegExp *regexp;
     QString file_name;

@@ -82,10 +82,6 @@ sigset_t sigchld_only()
     GL_param.mypid = getpid();
     if (input_lock >= 0)
         ::close(input_lock);
-    // A worker lives for one file: its larger buffers come from the heap and are never
-    // handed back, instead of being mapped and unmapped one by one.
-    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     output_registry_use(slot);
     elog.log(QStringLiteral("INFO: processing file = ") + printable_name(file_name) +
              QLatin1Char('\n'));
@@ -194,6 +190,12 @@ void run_pool()
 
     // Work every worker would otherwise repeat is done once, before the first fork.
     prepare_conversions();
+    // A worker lives for one file: its larger buffers come from the heap and are never
+    // handed back, instead of being mapped and unmapped one by one. Set here once, for
+    // the parent too, rather than in every worker, where it would be one more page to
+    // copy. The parent hands its free memory back once, right before the first fork.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     malloc_trim(0);
     fork_new_process();
     for (;;) {
@@ -234,9 +236,8 @@ void fork_new_process()
             run_worker(process_file, file_name, slot);
         // Written by the parent among its own lines, in the pool's order; the worker does
         // not wait for it, so its first lines may come before or after this one.
-        elog.debug(1, QStringLiteral("Info: Process %1 forked child %2\n")
-                          .arg(GL_param.mypid)
-                          .arg(pid));
+        elog.debug(
+            1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(pid));
         if (slot < int(slot_worker.size())) {
             slot_worker[size_t(slot)] = pid;
             slot_file[size_t(slot)] = GL_param.file_index;

@@ -7,13 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include <QFile>
+#include <unistd.h>
+
 #include <QRegExp>
 
 #include "config/attribute.h"
 #include "convert/input/file_time.h"
 #include "convert/input/gzip_input.h"
 #include "convert/input/input_file.h"
+#include "convert/input/input_source.h"
 #include "convert/output/output_files.h"
 #include "convert/records/xml_handler.h"
 #include "convert/xml/xml_reader.h"
@@ -80,9 +82,17 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     // Read as bytes: the reader detects the encoding itself, and a text-mode device
     // would drop CR bytes, which may be part of a UTF-16 character. A file that cannot
     // be read fails here, before any output file claims to hold its records.
-    QFile input;
+    int input = -1;
     if (open_input_file(input_path, file_name, &input) != 0)
         return 1;
+    struct CLOSED_AT_RETURN {
+        int &fd;
+        ~CLOSED_AT_RETURN()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } closed_at_return{input};
 
     GL_param.input_name = input_name_for_output(file_name);
     if (!file_time_from_name(file_name, &GL_param.file_time)) {
@@ -108,21 +118,21 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
 
     // Compressed files are known by their first bytes, not by their names.
     std::unique_ptr<GZIP_INPUT> unpacked;
-    QIODevice *source = &input;
-    if (holds_gzip(input.handle())) {
-        unpacked.reset(new GZIP_INPUT(input.handle(), printable_name(path)));
-        unpacked->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    FILE_SOURCE plain(input);
+    INPUT_SOURCE *source = &plain;
+    if (holds_gzip(input)) {
+        unpacked.reset(new GZIP_INPUT(input, printable_name(path)));
         source = unpacked.get();
     }
     bool parsed;
     {
         XMLInputHandler handler;
-        parsed = xml_reader(source, &handler);
+        parsed = xml_reader(*source, &handler);
     }
     // The parser may stop reading right after the root element, before the check at the
     // end of the last member: what is left is read too, or a corrupt file would pass.
     if (parsed && unpacked != nullptr && !unpacked->read_to_end()) {
-        elog.log(QStringLiteral("ERROR: reading input failed: %1\n").arg(unpacked->errorString()));
+        elog.log(QStringLiteral("ERROR: reading input failed: %1\n").arg(unpacked->error_text()));
         parsed = false;
     }
     if (!parsed) {
@@ -138,7 +148,11 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
         return result;
     }
 
-    if (GL_param.debug_level == 0 && remove_input_file(input_path, file_name, &input) != 0) {
+    if (GL_param.debug_level != 0)
+        return 0;
+    const int removed = remove_input_file(input_path, file_name, input);
+    input = -1; // closed by the removal
+    if (removed != 0) {
         elog.log(QStringLiteral("ERROR: could not delete file %1\n").arg(printable_name(path)));
         return 1;
     }

@@ -6,7 +6,7 @@
 #include <QString>
 
 class ATTRIBUTE;
-class QIODevice;
+class INPUT_SOURCE;
 class XMLInputHandler;
 
 class PROCESS_FILE
@@ -20,7 +20,7 @@ public:
     int close_output_files(ATTRIBUTE *inputfile);
 
     // The XML reader every conversion uses; tests compare others against it.
-    static bool (*xml_reader)(QIODevice *input, XMLInputHandler *handler);
+    static bool (*xml_reader)(INPUT_SOURCE &input, XMLInputHandler *handler);
 };
 
 // Compiles what every conversion needs (file name patterns, the time expression) and

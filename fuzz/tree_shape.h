@@ -82,7 +82,7 @@ inline void check_list(const ATTRIBUTE *node, level where, std::set<const ATTRIB
         }
         if (node->name.contains(QLatin1Char('"')) || node->argument.contains(QLatin1Char('"')))
             *fault = QStringLiteral("double quote left in a text");
-        if (node->file != nullptr || node->stream != nullptr || node->regexp != nullptr ||
+        if (node->file != -1 || node->stream != nullptr || node->regexp != nullptr ||
             node->pointer_count != 0 || node->matched || !node->result.isEmpty() ||
             !node->file_name.isEmpty())
             *fault = QStringLiteral("working field set by the loader");

@@ -44,10 +44,21 @@ void append_prefix(std::string &line)
 {
     static qint64 prefixed_pid = -1;
     static char pid_text[32];
+    static int pid_length = 0;
     static time_t formatted_second = -1;
     static char time_text[32];
     if (GL_param.mypid != prefixed_pid) {
-        snprintf(pid_text, sizeof pid_text, "[%lld] ", static_cast<long long>(GL_param.mypid));
+        // Counted out by hand: printf's machinery is code a worker would fault in for this.
+        char digits[24];
+        int count = 0;
+        for (qint64 pid = GL_param.mypid; count == 0 || pid > 0; pid /= 10)
+            digits[count++] = static_cast<char>('0' + pid % 10);
+        pid_length = 0;
+        pid_text[pid_length++] = '[';
+        while (count > 0)
+            pid_text[pid_length++] = digits[--count];
+        pid_text[pid_length++] = ']';
+        pid_text[pid_length++] = ' ';
         prefixed_pid = GL_param.mypid;
     }
     const time_t now = time(nullptr);
@@ -57,7 +68,7 @@ void append_prefix(std::string &line)
         strftime(time_text, sizeof time_text, "%Y.%m.%d %H:%M:%S ", &local);
         formatted_second = now;
     }
-    line += pid_text;
+    line.append(pid_text, size_t(pid_length));
     line += time_text;
 }
 

@@ -62,8 +62,8 @@ GZIP_INPUT::GZIP_INPUT(int file, const QString &path) : state(new STATE), fd(fil
     unsigned char trailer[4];
     if (::fstat(fd, &info) == 0 && info.st_size >= 18 &&
         ::pread(fd, trailer, sizeof trailer, info.st_size - 4) == 4)
-        size_hint = qint64(trailer[0]) | qint64(trailer[1]) << 8 | qint64(trailer[2]) << 16 |
-                    qint64(trailer[3]) << 24;
+        uncompressed_size = qint64(trailer[0]) | qint64(trailer[1]) << 8 |
+                            qint64(trailer[2]) << 16 | qint64(trailer[3]) << 24;
 }
 
 GZIP_INPUT::~GZIP_INPUT()
@@ -75,14 +75,14 @@ GZIP_INPUT::~GZIP_INPUT()
 qint64 GZIP_INPUT::fail(const QString &reason)
 {
     state->failed = true;
-    setErrorString(shown_path + QStringLiteral(": ") + reason);
+    error = shown_path + QStringLiteral(": ") + reason;
     // What was decompressed before the fault still goes to the parser, so that its own
     // report points at where the text breaks off; the next read reports the fault.
     const qint64 produced = qint64(state->wanted - state->stream.avail_out);
     return produced > 0 ? produced : -1;
 }
 
-qint64 GZIP_INPUT::readData(char *data, qint64 max_size)
+qint64 GZIP_INPUT::read(char *data, qint64 max_size)
 {
     STATE &s = *state;
     if (s.failed)

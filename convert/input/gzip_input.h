@@ -5,8 +5,9 @@
 
 #include <memory>
 
-#include <QIODevice>
 #include <QString>
+
+#include "convert/input/input_source.h"
 
 // True when the file behind fd starts with the two bytes of the gzip magic (1f 8b),
 // whatever its name. The file offset is left where it was.
@@ -15,27 +16,24 @@ bool holds_gzip(int fd);
 // The decompressed text of a gzip file, read as it is parsed: the memory it takes does
 // not grow with the file. Several members one after the other (what joining .gz files
 // with cat gives) read as one text. A stream that breaks off, fails its check or is
-// followed by anything that is not another member makes read() fail, with errorString()
+// followed by anything that is not another member makes read() fail, with error_text()
 // naming the file and the reason.
-class GZIP_INPUT : public QIODevice
+class GZIP_INPUT final : public INPUT_SOURCE
 {
 public:
     // Reads from fd (not taken over); shown_path names the file in errors.
     GZIP_INPUT(int fd, const QString &shown_path);
-    ~GZIP_INPUT() override;
+    ~GZIP_INPUT();
 
-    bool isSequential() const override { return true; }
+    qint64 read(char *data, qint64 max_size) override;
     // The uncompressed size the last member records (modulo 4 GiB): a hint for sizing
     // buffers only, never a limit.
-    qint64 size() const override { return size_hint; }
+    qint64 size_hint() const override { return uncompressed_size; }
+    QString error_text() const override { return error; }
 
     // Reads and checks whatever is left of the stream, so that a parse that ended before
-    // the last member's check still verifies it. False (with errorString()) on a fault.
+    // the last member's check still verifies it. False (with error_text()) on a fault.
     bool read_to_end();
-
-protected:
-    qint64 readData(char *data, qint64 max_size) override;
-    qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
     struct STATE;
@@ -44,7 +42,8 @@ private:
     std::unique_ptr<STATE> state;
     int fd;
     QString shown_path;
-    qint64 size_hint = 0;
+    qint64 uncompressed_size = 0;
+    QString error;
 };
 
 #endif

@@ -58,13 +58,12 @@ READ_RESULT read_all(const QByteArray &bytes, int chunk)
     READ_RESULT result{holds_gzip(fd), {}, true, {}};
     if (result.gzip) {
         GZIP_INPUT input(fd, QStringLiteral("in"));
-        input.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         QByteArray block(chunk, '\0');
         qint64 got;
         while ((got = input.read(block.data(), chunk)) > 0)
             result.text += block.left(int(got));
         result.ok = got == 0 && input.read_to_end();
-        result.error = input.errorString();
+        result.error = input.error_text();
     }
     ::close(fd);
     return result;

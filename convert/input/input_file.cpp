@@ -79,29 +79,25 @@ int open_regular(const QByteArray &path, QString *reason)
 
 } // namespace
 
-int open_input_file(const QString &input_path, const QString &file_name, QFile *file)
+int open_input_file(const QString &input_path, const QString &file_name, int *fd)
 {
     QString reason;
-    const int fd = open_regular(raw_path(input_path, file_name), &reason);
-    if (fd >= 0 && file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+    *fd = open_regular(raw_path(input_path, file_name), &reason);
+    if (*fd >= 0)
         return 0;
-    if (fd >= 0) {
-        reason = QStringLiteral("ERROR: system strerror() %1\n").arg(file->errorString());
-        ::close(fd);
-    }
     elog.log(QStringLiteral("ERROR: opening file ") +
              printable_name(input_path + QLatin1Char('/') + file_name) + QLatin1Char('\n'));
     elog.log(reason);
     return 1;
 }
 
-int remove_input_file(const QString &input_path, const QString &file_name, QFile *file)
+int remove_input_file(const QString &input_path, const QString &file_name, int fd)
 {
     const QByteArray path = raw_path(input_path, file_name);
     struct stat converted;
     struct stat named;
     int result = 0;
-    if (::fstat(file->handle(), &converted) != 0 || ::stat(path.constData(), &named) != 0) {
+    if (::fstat(fd, &converted) != 0 || ::stat(path.constData(), &named) != 0) {
         elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(errno)));
         result = 1;
     } else if (converted.st_dev != named.st_dev || converted.st_ino != named.st_ino) {
@@ -111,7 +107,7 @@ int remove_input_file(const QString &input_path, const QString &file_name, QFile
         elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(errno)));
         result = 1;
     }
-    file->close();
+    ::close(fd);
     return result;
 }
 

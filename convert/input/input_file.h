@@ -5,18 +5,16 @@
 
 #include <QString>
 
-class QFile;
+// Opens input_path/file_name for reading; the descriptor in *fd. Anything but a regular
+// file (or a link to one) is refused without being read, so that a FIFO cannot stop the
+// worker. Returns 0, or 1 after logging "ERROR: opening file <path>" and the reason.
+int open_input_file(const QString &input_path, const QString &file_name, int *fd);
 
-// Opens input_path/file_name for reading into *file. Anything but a regular file (or a
-// link to one) is refused without being read, so that a FIFO cannot stop the worker.
-// Returns 0, or 1 after logging "ERROR: opening file <path>" and the reason.
-int open_input_file(const QString &input_path, const QString &file_name, QFile *file);
-
-// Removes input_path/file_name, which *file was read from, and closes *file. The name
-// is only removed while it still leads to the file that was read: a file delivered
-// again under the same name during the conversion is not the one converted. Returns 0,
-// or 1 after logging the reason.
-int remove_input_file(const QString &input_path, const QString &file_name, QFile *file);
+// Removes input_path/file_name, which fd was read from, and closes fd. The name is only
+// removed while it still leads to the file that was read: a file delivered again under
+// the same name during the conversion is not the one converted. Returns 0, or 1 after
+// logging the reason.
+int remove_input_file(const QString &input_path, const QString &file_name, int fd);
 
 // Moves input_path/file_name, whose conversion failed, into directory: under its own name,
 // or with ".1", ".2" ... added where that name is taken there, never replacing a file;

@@ -78,6 +78,25 @@ QString granularity_letter(int sub_type)
 
 QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
+// The file time as FILENAME_PMS_DATEFORMAT writes it (yyMMddhhmm), counted out here: the
+// date-time formatter is a lot of code for a worker to fault in for ten digits. An
+// invalid time gives the empty text, as the formatter does.
+QString name_time(const QDateTime &time)
+{
+    if (!time.isValid())
+        return QString();
+    const QDate date = time.date();
+    const QTime clock = time.time();
+    const int values[] = {date.year() % 100, date.month(), date.day(), clock.hour(),
+                          clock.minute()};
+    QChar digits[10];
+    for (int i = 0; i < 5; ++i) {
+        digits[2 * i] = QLatin1Char(char('0' + values[i] / 10));
+        digits[2 * i + 1] = QLatin1Char(char('0' + values[i] % 10));
+    }
+    return QString(digits, 10);
+}
+
 QString output_path_of(const QString &file_name)
 {
     return GL_param.output_path + QLatin1Char('/') + file_name;
@@ -100,35 +119,28 @@ std::vector<CREATED> created;
 
 // Checks that the final name is free, then creates the hidden file that the output is
 // written under until it is complete. The final name is checked here and taken only by
-// a rename that never replaces a file, so an existing file is never overwritten.
-int create_output(const QString &path, const QByteArray &raw, QFile *file)
+// a rename that never replaces a file, so an existing file is never overwritten. The
+// descriptor, or -1 after logging why.
+int create_output(const QString &path, const QByteArray &raw)
 {
     const QString shown = printable_name(path);
     struct stat info;
     if (::lstat(raw.constData(), &info) == 0) {
         elog.log(QStringLiteral("ERROR: file %1 already exists - aborting \n").arg(shown));
-        return 1;
+        return -1;
     }
     if (errno != ENOENT) {
         elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(shown));
         elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(errno)));
-        return 1;
+        return -1;
     }
     const QByteArray part = part_path_of(raw);
     const int fd = create_part(part, shown);
     if (fd < 0)
-        return 1;
+        return -1;
     output_registry_add(fd, part);
-    if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                    QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        output_registry_remove(part);
-        ::unlink(part.constData());
-        elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(shown));
-        return 1;
-    }
     created.push_back({part, raw, shown});
-    return 0;
+    return fd;
 }
 
 // Removes the files this conversion has created, so that a failed start leaves no
@@ -136,12 +148,12 @@ int create_output(const QString &path, const QByteArray &raw, QFile *file)
 void remove_created_files(ATTRIBUTE *inputfile)
 {
     for (ATTRIBUTE *m = inputfile->child; m != nullptr; m = m->next) {
-        if (m->type != tok::MEASUREMENT || m->file == nullptr)
+        if (m->type != tok::MEASUREMENT || m->file < 0)
             continue;
         delete m->stream;
         m->stream = nullptr;
-        delete m->file;
-        m->file = nullptr;
+        ::close(m->file);
+        m->file = -1;
     }
     for (const CREATED &file : created) {
         ::unlink(file.part.constData());
@@ -204,13 +216,10 @@ int open_one_measurement(ATTRIBUTE *m)
     m->file_name = output_file_name(GL_param.file_mask, GL_param.file_time, granularity->sub_type,
                                     name->name, GL_param.file_tag, GL_param.input_name);
     const QString path = output_path_of(m->file_name);
-    QFile *file = new QFile(path);
-    if (create_output(path, raw_output_path(m->file_name), file) != 0) {
-        delete file;
+    m->file = create_output(path, raw_output_path(m->file_name));
+    if (m->file < 0)
         return 1;
-    }
-    m->file = file;
-    m->stream = new OUTPUT_STREAM(file);
+    m->stream = new OUTPUT_STREAM(m->file);
     OUTPUT_STREAM &stream = *m->stream;
 
     ATTRIBUTE *columns = m->find(tok::COLUMNS);
@@ -284,20 +293,19 @@ bool complete_file(ATTRIBUTE *m, bool sync)
         delete m->stream;
         m->stream = nullptr;
     }
-    if (m->file != nullptr) {
-        if (ok && sync && ::fsync(m->file->handle()) != 0) {
+    if (m->file >= 0) {
+        if (ok && sync && ::fsync(m->file) != 0) {
             elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
                          .arg(printable_name(path), system_reason(errno)));
             ok = false;
         }
-        m->file->close();
-        if (ok && m->file->error() != QFileDevice::NoError) {
+        // Some file systems report a failed write only here.
+        if (::close(m->file) != 0 && ok && errno != EINTR) {
             elog.log(QStringLiteral("ERROR: writing file %1 failed: %2\n")
-                         .arg(printable_name(path), m->file->errorString()));
+                         .arg(printable_name(path), system_reason(errno)));
             ok = false;
         }
-        delete m->file;
-        m->file = nullptr;
+        m->file = -1;
     }
     return ok;
 }
@@ -311,8 +319,8 @@ QString output_file_name(const QString &mask, const QDateTime &file_time, int gr
     // the mask instead, with the same result, except that a "%1" inside a measurement
     // name or tag stays as written rather than being filled by a later value; arg()
     // would also complain on standard error about a mask that lacks a marker.
-    const QString values[] = {file_time.toString(FILENAME_PMS_DATEFORMAT),
-                              granularity_letter(granularity), measurement, tag, input_name};
+    const QString values[] = {name_time(file_time), granularity_letter(granularity), measurement,
+                              tag, input_name};
     constexpr int value_count = sizeof values / sizeof values[0];
     const QVector<Marker> markers = markers_of(mask);
     QVector<int> numbers;

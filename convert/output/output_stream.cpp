@@ -7,9 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <QFile>
-
-OUTPUT_STREAM::OUTPUT_STREAM(QFile *output_file) : file(output_file)
+OUTPUT_STREAM::OUTPUT_STREAM(int output_fd) : fd(output_fd)
 {
     // Room for a whole block and its last line from the start. Growing a small buffer
     // step by step would copy the output several times, each time into fresh pages; the
@@ -42,7 +40,7 @@ void OUTPUT_STREAM::end_line(const QString &separator)
 
 void OUTPUT_STREAM::write_blocks()
 {
-    const qsizetype size = buffer.size() - buffer.size() % BLOCK_SIZE;
+    const qsizetype size = buffer.size() - buffer.size() % block;
     // The buffer ends with a whole line: either the blocks take all of it, or the last
     // line is cut and the one before it is the last whole line they hold.
     const qsizetype whole = size == buffer.size() ? size : line_end;
@@ -52,6 +50,10 @@ void OUTPUT_STREAM::write_blocks()
             complete = before + whole;
         memmove(buffer.data(), buffer.data() + size, static_cast<size_t>(buffer.size() - size));
         buffer.used -= size;
+        // Doubled only where the file offset is a multiple of the doubled size, so that
+        // every later block stays aligned to it.
+        if (block < BLOCK_SIZE && written % (2 * block) == 0)
+            block *= 2;
         // What stays is the end of the last line: it ends a whole line too.
         line_end = buffer.size();
     } else {
@@ -74,9 +76,8 @@ bool OUTPUT_STREAM::write_out(qsizetype size)
 {
     if (failed())
         return false;
-    // Written with write(2) itself: QFile reports a block that reached the file only in
-    // part (a disk filling up) as a short count without the system's reason.
-    const int fd = file->handle();
+    // Written with write(2) itself, so that a block that reaches the file only in part
+    // (a disk filling up) is told apart from a failure, with the system's reason.
     const char *data = buffer.constData();
     qint64 left = size;
     while (left > 0) {

@@ -11,18 +11,18 @@
 
 #include "runtime/byte_string.h"
 
-class QFile;
-
 // Collects text in the locale's encoding and hands it to the file in large blocks.
 // Blocks are whole multiples of the block size at offsets that are multiples of it too,
 // which the file system takes with the least work; the rest of a line stays in the
 // buffer for the next block, and flush() writes everything, ending with a whole line.
+// The block size starts small and doubles up to its full size as the file grows.
 // The first write error is kept; later writes are dropped, and the file is cut back to
 // the last whole line it held before the failed write.
 class OUTPUT_STREAM
 {
 public:
-    explicit OUTPUT_STREAM(QFile *file);
+    // Writes to fd, which stays the caller's.
+    explicit OUTPUT_STREAM(int fd);
 
     OUTPUT_STREAM &operator<<(const QString &text);
     void append(char c)
@@ -65,7 +65,7 @@ public:
     // A line has been appended in full: the buffer may go out now.
     void line_done()
     {
-        if (buffer.size() < BLOCK_SIZE)
+        if (buffer.size() < block)
             line_end = buffer.size();
         else
             write_blocks();
@@ -77,6 +77,9 @@ public:
 
 private:
     static constexpr int BLOCK_SIZE = 256 * 1024;
+    // The first blocks are smaller: most output files are small, and every page of the
+    // buffer a worker writes into is a page fault. Blocks double while the output grows.
+    static constexpr int FIRST_BLOCK = 32 * 1024;
 
     // A plain byte buffer: QByteArray's own append costs more than the copy itself.
     struct BUFFER {
@@ -94,13 +97,14 @@ private:
     void write_blocks();
     bool write_out(qsizetype size);
 
-    QFile *file;
+    int fd;
     BUFFER buffer;
     // Where the last line that ends before the block size ends in the buffer (0: none
     // does). A line that ends past it has just been appended and set blocks going.
     qsizetype line_end = 0;
-    qint64 written = 0;  // bytes in the file
-    qint64 complete = 0; // bytes of whole lines in the file
+    qsizetype block = FIRST_BLOCK; // the block size now
+    qint64 written = 0;            // bytes in the file
+    qint64 complete = 0;           // bytes of whole lines in the file
     QString error;
 };
 

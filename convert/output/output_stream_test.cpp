@@ -61,7 +61,7 @@ protected:
 
 TEST_F(Stream, EverythingReachesTheFileAfterTheLastFlush)
 {
-    OUTPUT_STREAM stream(&file);
+    OUTPUT_STREAM stream(file.handle());
     const std::string all = write_lines(stream, 3000);
     EXPECT_TRUE(stream.flush());
     EXPECT_EQ(on_disk(), all);
@@ -82,7 +82,7 @@ TEST_F(Stream, FailedWriteCutsTheFileBackToItsLastWholeLine)
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         auto *previous = signal(SIGXFSZ, SIG_IGN);
 
-        OUTPUT_STREAM stream(&file);
+        OUTPUT_STREAM stream(file.handle());
         const std::string all = write_lines(stream, 3000);
         const bool flushed = stream.flush();
 

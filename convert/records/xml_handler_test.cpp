@@ -31,7 +31,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         file.setFileName(dir.filePath(QStringLiteral("out.data")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        stream = new OUTPUT_STREAM(&file);
+        stream = new OUTPUT_STREAM(file.handle());
         inputfile = node(tok::INPUTFILE);
         GL_param.current_description = inputfile;
     }
@@ -232,7 +232,7 @@ TEST_F(Handler, FullFileSystemFailsTheParse)
     QFile full(QStringLiteral("/dev/full"));
     if (!full.open(QIODevice::WriteOnly))
         GTEST_SKIP() << "no /dev/full";
-    OUTPUT_STREAM to_full(&full);
+    OUTPUT_STREAM to_full(full.handle());
     ATTRIBUTE *m = measurement(node(tok::MATCH, "", node(tok::NEEDS, "", path({"a"}))),
                                node(tok::COLUMNS, "", node(tok::ATTRIBUTE, "T", path({"a"}))));
     m->stream = &to_full;

@@ -27,6 +27,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include "convert/input/input_source.h"
 #include "convert/records/xml_handler.h"
 #include "runtime/runtime.h"
 
@@ -38,6 +39,10 @@ namespace
 constexpr size_t MAX_TEXT_BYTES = 16 * 1024 * 1024;
 
 constexpr int READ_BLOCK = 256 * 1024;
+// The first reads are smaller and double up to READ_BLOCK: a small file then fills only
+// a few pages of the block, each of which a worker pays a page fault for, while a large
+// one soon reads in full blocks.
+constexpr int FIRST_READ = 16 * 1024;
 
 // Entity references can make what a document hands on many times larger than the
 // document itself: a few hundred kilobytes that repeat one entity would write a gigabyte
@@ -52,12 +57,13 @@ constexpr uint64_t ELEMENT_COST = 8;
 struct READER_STATE {
     XMLInputHandler *handler = nullptr;
     xmlParserCtxtPtr context = nullptr;
-    QIODevice *input = nullptr;
+    INPUT_SOURCE *input = nullptr;
 
     std::unique_ptr<char[]> block; // input read ahead of the parser (left uninitialised)
     int block_used = 0;
     int block_size = 0;
     int block_room = 0;
+    int read_size = FIRST_READ; // how much the next read asks for
     bool input_ended = false;
     bool input_failed = false; // reading (or decompressing) the input failed
     uint64_t bytes_read = 0;   // of the document, so far
@@ -318,15 +324,17 @@ int read_input(void *context, char *buffer, int length)
 {
     READER_STATE *state = static_cast<READER_STATE *>(context);
     if (state->block_used == state->block_size) {
-        if (state->input_ended || !state->input->isOpen())
+        if (state->input_ended)
             return 0;
-        const qint64 got = state->input->read(state->block.get(), state->block_room);
+        const qint64 got =
+            state->input->read(state->block.get(), std::min(state->read_size, state->block_room));
+        state->read_size = std::min(2 * state->read_size, READ_BLOCK);
         if (got <= 0) {
             state->input_ended = true;
             if (got < 0) {
                 state->input_failed = true;
                 elog.log(QStringLiteral("ERROR: reading input failed: %1\n")
-                             .arg(state->input->errorString()));
+                             .arg(state->input->error_text()));
                 return -1;
             }
             return 0;
@@ -382,6 +390,12 @@ void prepare_xml_reader()
 
 bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
 {
+    DEVICE_SOURCE source(input);
+    return read_with_libxml2(source, handler);
+}
+
+bool read_with_libxml2(INPUT_SOURCE &input, XMLInputHandler *handler)
+{
     set_up_library_once();
 
     xmlSAXHandler sax;
@@ -405,9 +419,9 @@ bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler)
     READER_STATE state;
     state.handler = handler;
     set_expansion_limit(&state);
-    state.input = input;
+    state.input = &input;
     // No larger than the file: most input files are small.
-    const qint64 file_size = input->size();
+    const qint64 file_size = input.size_hint();
     state.block_room =
         file_size > 0 && file_size < READ_BLOCK ? static_cast<int>(file_size) + 1 : READ_BLOCK;
     state.block.reset(new char[static_cast<size_t>(state.block_room)]);

@@ -10,6 +10,7 @@
 #include <QXmlInputSource>
 #include <QXmlSimpleReader>
 
+#include "convert/input/input_source.h"
 #include "convert/records/xml_handler.h"
 
 namespace
@@ -68,11 +69,27 @@ private:
     XMLInputHandler *handler;
 };
 
+// The input as the device Qt's reader reads from.
+class SOURCE_DEVICE : public QIODevice
+{
+public:
+    explicit SOURCE_DEVICE(INPUT_SOURCE &input) : input(input) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 size) override { return input.read(data, size); }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    INPUT_SOURCE &input;
+};
+
 } // namespace
 
-bool read_with_qt(QIODevice *input, XMLInputHandler *handler)
+bool read_with_qt(INPUT_SOURCE &input, XMLInputHandler *handler)
 {
-    QXmlInputSource source(input);
+    SOURCE_DEVICE device(input);
+    QXmlInputSource source(&device);
     QXmlSimpleReader reader;
     QT_EVENTS events(handler);
     reader.setContentHandler(&events);

@@ -3,9 +3,9 @@
 #ifndef CORVANE_QT_READER_H
 #define CORVANE_QT_READER_H
 
-class QIODevice;
+class INPUT_SOURCE;
 class XMLInputHandler;
 
-bool read_with_qt(QIODevice *input, XMLInputHandler *handler);
+bool read_with_qt(INPUT_SOURCE &input, XMLInputHandler *handler);
 
 #endif

@@ -3,15 +3,18 @@
 #ifndef CORVANE_XML_READER_H
 #define CORVANE_XML_READER_H
 
+class INPUT_SOURCE;
 class QIODevice;
 class XMLInputHandler;
 
-// Reads the whole document from input (an unopened device reads as empty) and calls the
-// handler for every event. Returns false when the document is not well-formed or the
-// handler stopped the parse; the handler has then been told why through fatalError.
-using XML_READER = bool (*)(QIODevice *input, XMLInputHandler *handler);
+// Reads the whole document from input and calls the handler for every event. Returns
+// false when the document is not well-formed, the input could not be read to its end or
+// the handler stopped the parse; the handler has then been told why through fatalError.
+using XML_READER = bool (*)(INPUT_SOURCE &input, XMLInputHandler *handler);
 
 // The reader corvane uses: libxml2's SAX2 interface.
+bool read_with_libxml2(INPUT_SOURCE &input, XMLInputHandler *handler);
+// The same for a device (an unopened one reads as empty).
 bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler);
 
 // Sets the XML library up; done by the first read otherwise. The pool calls it before
