@@ -243,10 +243,24 @@ int move_input_file(const QString &input_path, const QString &file_name, const Q
 
 QString input_name_for_output(const QString &file_name)
 {
-    QString name = file_name;
-    for (const QLatin1String suffix : {QLatin1String(".gz"), QLatin1String(".xml")}) {
-        if (name.endsWith(suffix, Qt::CaseInsensitive))
-            name.chop(suffix.size());
-    }
-    return name;
+    // Compared character by character: a worker would otherwise run Qt's general
+    // comparison, code it has not touched yet, for two short endings.
+    qsizetype end = file_name.size();
+    const auto ends_with = [&](const char *suffix) {
+        const qsizetype length = qsizetype(strlen(suffix));
+        if (end < length)
+            return false;
+        for (qsizetype i = 0; i < length; ++i) {
+            char16_t c = file_name[end - length + i].unicode();
+            if (c >= 'A' && c <= 'Z')
+                c = char16_t(c - 'A' + 'a');
+            if (c != char16_t(suffix[i]))
+                return false;
+        }
+        end -= length;
+        return true;
+    };
+    ends_with(".gz");
+    ends_with(".xml");
+    return end == file_name.size() ? file_name : file_name.left(end);
 }

@@ -50,9 +50,9 @@ void OUTPUT_STREAM::write_blocks()
             complete = before + whole;
         memmove(buffer.data(), buffer.data() + size, static_cast<size_t>(buffer.size() - size));
         buffer.used -= size;
-        // Doubled only where the file offset is a multiple of the doubled size, so that
-        // every later block stays aligned to it.
-        if (block < BLOCK_SIZE && written % (2 * block) == 0)
+        // Doubled once eight blocks are out, and only where the file offset is a multiple
+        // of the doubled size, so that every later block stays aligned to it.
+        if (block < BLOCK_SIZE && written >= 8 * block && written % (2 * block) == 0)
             block *= 2;
         // What stays is the end of the last line: it ends a whole line too.
         line_end = buffer.size();

@@ -78,7 +78,7 @@ public:
 private:
     static constexpr int BLOCK_SIZE = 256 * 1024;
     // The first blocks are smaller: most output files are small, and every page of the
-    // buffer a worker writes into is a page fault. Blocks double while the output grows.
+    // buffer a worker writes into is a page fault. Blocks double as the output grows.
     static constexpr int FIRST_BLOCK = 32 * 1024;
 
     // A plain byte buffer: QByteArray's own append costs more than the copy itself.

@@ -39,9 +39,9 @@ namespace
 constexpr size_t MAX_TEXT_BYTES = 16 * 1024 * 1024;
 
 constexpr int READ_BLOCK = 256 * 1024;
-// The first reads are smaller and double up to READ_BLOCK: a small file then fills only
-// a few pages of the block, each of which a worker pays a page fault for, while a large
-// one soon reads in full blocks.
+// The first reads are smaller, and double up to READ_BLOCK once four reads of a size are
+// in: a small file then fills only a few pages of the block, each of which a worker pays
+// a page fault for, while a large one soon reads in full blocks.
 constexpr int FIRST_READ = 16 * 1024;
 
 // Entity references can make what a document hands on many times larger than the
@@ -328,7 +328,8 @@ int read_input(void *context, char *buffer, int length)
             return 0;
         const qint64 got =
             state->input->read(state->block.get(), std::min(state->read_size, state->block_room));
-        state->read_size = std::min(2 * state->read_size, READ_BLOCK);
+        if (state->bytes_read + static_cast<uint64_t>(got) >= 4 * uint64_t(state->read_size))
+            state->read_size = std::min(2 * state->read_size, READ_BLOCK);
         if (got <= 0) {
             state->input_ended = true;
             if (got < 0) {
