@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # example.sh - installs what is missing, builds corvane and converts the bundled example
-# (example/input, two performance-measurement files) into a fresh output directory.
+# (example/input, five performance-measurement files) into a fresh output directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)

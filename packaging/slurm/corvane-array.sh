@@ -1,20 +1,26 @@
 #!/bin/bash
 # corvane-array.sh - a Slurm array job: task N converts shard N of CORVANE_SHARDS,
 # CORVANE_ROOT/<shard>/input into CORVANE_ROOT/<shard>/output, on a file system that every
-# node mounts. Submit it every 15 minutes from one host, as the one user that owns the
-# shards (here corvane), e.g. from /etc/cron.d:
+# node mounts. CORVANE_ERROR_DIR and CORVANE_MIN_AGE, when set, are passed as -e and -a:
+# an absolute error directory is shared by every shard, a relative one (e.g. "failed") is
+# taken within each shard's directory and must exist there. Every node needs the program
+# and configuration at the same paths and the user with the same uid. Submit it every 15
+# minutes from one host, as the one user that owns the shards (here corvane), e.g. from
+# /etc/cron.d:
 #   2-59/15 * * * * corvane squeue --me --name=corvane --states=PENDING --noheader | grep -q . || sbatch --quiet /opt/corvane/share/doc/corvane/slurm/corvane-array.sh
 # --quiet keeps cron from mailing the job id of every run; only errors reach MAILTO. The
-# squeue test skips a submission while a run is still waiting, as flock -n does on a
-# single host: without it a stalled cluster collects a new run every 15 minutes.
+# squeue test skips a submission while a run is still waiting: without it a stalled
+# cluster collects a new run every 15 minutes.
 #
 # Every option below can be overridden on the sbatch command line. Keep --array at
 # 0-(number of shards - 1): a shard without a task is never converted. --cpus-per-task
 # must fit on one node of the partition, or the job waits for ever (PartitionConfig).
 #
 # singleton holds a new array back until every earlier job of the same name and user
-# has ended, so no shard is converted by two runs at once; it is here rather than on the
-# cron line so that a run submitted by hand keeps to that rule too. no-requeue: Slurm
+# has ended, so no shard is converted by two runs at once (corvane's own lock on the input
+# directory may not reach other nodes); it is here rather than on the cron line so that a
+# run submitted by hand keeps to that rule too. Singleton is per user: submit every run
+# as the same user. no-requeue: Slurm
 # would start a task again elsewhere when its node stops answering, while the first
 # instance may still be converting the shard there; the next regular run takes over.
 # The log: one file per shard index, appended to by every run, so the logrotate file
@@ -36,6 +42,8 @@ root=${CORVANE_ROOT:-/srv/corvane}
 binary=${CORVANE_BIN:-/opt/corvane/bin/corvane}
 config=${CORVANE_CONFIG:-/opt/corvane/config/corvane.conf}
 read -r -a shards <<<"${CORVANE_SHARDS:-north south east west}"
+error_dir=${CORVANE_ERROR_DIR:-}
+min_age=${CORVANE_MIN_AGE:-}
 
 # The log lines keep corvane's own form; after exec, $$ is corvane's parent.
 log() { echo "[$$] $(date '+%Y.%m.%d %H:%M:%S') $*" >&2; }
@@ -55,6 +63,16 @@ shard=${shards[task]}
 workers=${SLURM_CPUS_PER_TASK:-1}
 ((workers > 20)) && workers=20
 
+# -e and -a only when asked for; corvane checks the values and refuses bad ones.
+options=()
+if [ -n "$error_dir" ]; then
+    [[ $error_dir == /* ]] || error_dir=$root/$shard/$error_dir
+    options+=(-e "$error_dir")
+fi
+[ -n "$min_age" ] && options+=(-a "$min_age")
+
 log "INFO: Slurm job ${SLURM_ARRAY_JOB_ID:-?}_$task on $(hostname -s): shard $shard"
-# exec: corvane's exit status becomes the task's, which Slurm records and reports.
-exec "$binary" -t "$workers" -c "$config" -i "$root/$shard/input" -o "$root/$shard/output"
+# exec: corvane's exit status becomes the task's, which Slurm records and reports (3: the
+# shard's input directory was busy with another run).
+exec "$binary" -t "$workers" -c "$config" -i "$root/$shard/input" -o "$root/$shard/output" \
+    "${options[@]}"

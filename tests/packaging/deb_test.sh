@@ -38,7 +38,7 @@ arch=$(dpkg --print-architecture)
 
 dpkg-deb -c "$deb" | awk '{ print $6 ($7 == "->" ? " -> " $8 : "") }' >"$work/contents"
 for entry in ./opt/corvane/bin/corvane ./opt/corvane/config/corvane.conf \
-    ./opt/corvane/input/ ./opt/corvane/output/ \
+    ./opt/corvane/input/ ./opt/corvane/output/ ./opt/corvane/failed/ \
     "./usr/bin/corvane -> /opt/corvane/bin/corvane" \
     ./usr/share/man/man1/corvane.1.gz ./usr/share/man/man5/corvane.conf.5.gz \
     ./opt/corvane/share/doc/corvane/README.md \

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # install_test.sh - installs corvane into a temporary DESTDIR and runs the installed
-# program on the bundled example and on the installed sample configuration.
+# program on the bundled example and on the installed sample configuration; checks the
+# shipped systemd units and cron line against the installed tree and runs the installed
+# Slurm array script as one task.
 #
 # Usage: install_test.sh <build dir> <source dir> <configuration installed as corvane.conf>
 set -uo pipefail
@@ -32,7 +34,7 @@ for path in bin/corvane config/corvane.conf share/man/man1/corvane.1 \
     [ -f "$root$prefix/$path" ] || fail "$prefix/$path not installed"
 done
 [ -x "$root$prefix/bin/corvane" ] || fail "$prefix/bin/corvane is not executable"
-for dir in input output; do
+for dir in input output failed; do
     [ -d "$root$prefix/$dir" ] || fail "directory $prefix/$dir not created"
 done
 for link in bin/corvane share/man/man1/corvane.1 share/man/man5/corvane.conf.5; do
@@ -79,6 +81,52 @@ run example-built "$build/corvane" "$example/corvane.conf" "$example"/input/*
 [ -n "$(ls -A "$work/example-installed/output")" ] || fail "example run wrote no output file"
 diff -r "$work/example-built/output" "$work/example-installed/output" ||
     fail "the installed binary converts the example differently from the built one"
+
+# The shipped schedules. A systemd unit sets every variable its ExecStart uses, may
+# write every directory it gives corvane, and passes systemd-analyze where that is
+# available (a warning names the unit file and line); the error directory of the single
+# host unit and of the cron line is one the install creates.
+docs=$root$prefix/share/doc/corvane
+for unit in corvane.service corvane@.service; do
+    file=$docs/systemd/$unit
+    exec_start=$(sed -n 's/^ExecStart=//p' "$file")
+    environment=" $(sed -n 's/^Environment=//p' "$file" | tr '\n' ' ')"
+    writable=" $(sed -n 's/^ReadWritePaths=//p' "$file") "
+    for name in $(grep -o '\${[A-Z_]*}' <<<"$exec_start" | tr -d '${}' | sort -u); do
+        [[ $environment == *" $name="* ]] || fail "$unit: ExecStart uses $name, which it does not set"
+    done
+    error_dir=$(sed -n 's/.* CORVANE_ERROR_DIR=\([^ ]*\).*/\1/p' <<<"$environment")
+    for dir in "$error_dir" $(grep -oE -- '-[io] [^ ]+' <<<"$exec_start" | cut -d' ' -f2); do
+        [[ $writable == *" $dir "* ]] || fail "$unit: corvane is to write $dir, not in ReadWritePaths"
+    done
+    [ "$unit" = corvane.service ] && [ ! -d "$root$error_dir" ] &&
+        fail "$unit: its error directory $error_dir is not installed"
+    if command -v systemd-analyze >/dev/null; then
+        cp "$file" "$work/${unit/@/@north}"
+        systemd-analyze verify --man=no "$work/${unit/@/@north}" 2>&1 | grep -E ':[0-9]+: ' &&
+            fail "$unit: systemd-analyze warns"
+    fi
+done
+cron_error_dir=$(grep -oE -- ' -e [^ ]+' "$docs/cron/corvane" | cut -d' ' -f3)
+[ -n "$cron_error_dir" ] && [ -d "$root$cron_error_dir" ] ||
+    fail "the cron line's error directory ${cron_error_dir:-(none)} is not installed"
+
+# The installed Slurm array script, run as task 0 outside Slurm: CORVANE_ERROR_DIR (taken
+# within the shard) and CORVANE_MIN_AGE reach corvane as -e and -a.
+shard=$work/shards/one
+mkdir -p "$shard/input" "$shard/output" "$shard/failed"
+cp "$source"/example/input/* "$shard/input/"
+echo '<measCollecFile>' >"$shard/input/broken_20240305_1400.xml"
+touch -d '-1 hour' "$shard"/input/*
+cp "$source/example/input/gnb-north-1_20240305_1400.xml" "$shard/input/late_20240305_1400.xml"
+SLURM_ARRAY_TASK_ID=0 CORVANE_SHARDS=one CORVANE_ROOT=$work/shards CORVANE_BIN=$installed \
+    CORVANE_CONFIG=$source/example/corvane.conf CORVANE_ERROR_DIR=failed CORVANE_MIN_AGE=600 \
+    TZ=UTC bash "$docs/slurm/corvane-array.sh" 2>"$work/slurm.log"
+status=$?
+[ "$status" = 1 ] || fail "the Slurm script's run exited with $status, not 1 for the broken file"
+[ "$(ls "$shard/failed")" = broken_20240305_1400.xml ] || fail "the broken file was not moved to failed/"
+[ "$(ls "$shard/input")" = late_20240305_1400.xml ] || fail "the young file was not left in input/"
+diff -r "$source/example/expected" "$shard/output" || fail "the Slurm script's output differs from expected/"
 
 # Installing again keeps a configuration that the site has changed.
 echo "# changed by the site" >>"$root$prefix/config/corvane.conf"
