@@ -57,6 +57,29 @@ void prepare_conversions()
     prepare_xml_reader();
 }
 
+namespace
+{
+
+// The output is published: at debug level 0 the input file goes (and *input is closed),
+// then the record of the publication.
+int finish_input(const QString &input_path, const QString &file_name, int *input)
+{
+    int result = 0;
+    if (GL_param.debug_level == 0) {
+        const int removed = remove_input_file(input_path, file_name, *input);
+        *input = -1;
+        if (removed != 0) {
+            elog.log(QStringLiteral("ERROR: could not delete file %1\n")
+                         .arg(printable_name(input_path + QLatin1Char('/') + file_name)));
+            result = 1;
+        }
+    }
+    publication_done();
+    return result;
+}
+
+} // namespace
+
 int PROCESS_FILE::find_current_inputfile(QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::set_current_measurement()\n");
@@ -110,6 +133,10 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
         return result;
     }
 
+    output_files_for_input(input);
+    if (finish_interrupted_publication(GL_param.current_description))
+        return finish_input(input_path, file_name, &input);
+
     result = open_output_files(GL_param.current_description);
     if (result != 0) {
         elog.log("ERROR: could not open output files\n");
@@ -148,15 +175,7 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
         return result;
     }
 
-    if (GL_param.debug_level != 0)
-        return 0;
-    const int removed = remove_input_file(input_path, file_name, input);
-    input = -1; // closed by the removal
-    if (removed != 0) {
-        elog.log(QStringLiteral("ERROR: could not delete file %1\n").arg(printable_name(path)));
-        return 1;
-    }
-    return 0;
+    return finish_input(input_path, file_name, &input);
 }
 
 int PROCESS_FILE::open_output_files(ATTRIBUTE *inputfile) { return ::open_output_files(inputfile); }

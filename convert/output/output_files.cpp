@@ -195,6 +195,66 @@ bool publish_created(bool discard)
 // With an error directory, the output of a file that failed goes nowhere.
 bool discard_failed_output() { return !GL_param.error_path.isEmpty(); }
 
+// The publication record: which input file (device and inode) the files are the complete
+// output of, and the final names they get. Written after every file is complete and
+// before the first is renamed, removed once the input file is dealt with: a run killed
+// in between leaves it, and the next run of the same file finishes the renames instead
+// of refusing the file because some of its names exist already.
+const QByteArray JOURNAL_MAGIC = QByteArrayLiteral("corvane publication\n");
+
+struct stat converted_input;
+bool input_known = false;
+QByteArray journal; // the record this conversion wrote, until it is removed
+
+QByteArray output_directory() { return QFile::encodeName(GL_param.output_path); }
+
+bool write_journal(bool sync)
+{
+    if (!input_known || created.empty())
+        return true;
+    QByteArray text = JOURNAL_MAGIC + QByteArray::number(qulonglong(converted_input.st_dev)) + ' ' +
+                      QByteArray::number(qulonglong(converted_input.st_ino)) + '\n';
+    for (const CREATED &file : created)
+        text += file.final.mid(file.final.lastIndexOf('/') + 1) + '\0';
+    const QByteArray path = journal_path_of(created.front().final);
+    const int fd =
+        ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
+              (!sync || ::fsync(fd) == 0);
+    if (fd >= 0 && ::close(fd) != 0)
+        ok = false;
+    if (!ok) {
+        elog.log(QStringLiteral("ERROR: could not write file %1: %2\n")
+                     .arg(printable_name(decode_file_name(path)), system_reason(errno)));
+        ::unlink(path.constData());
+        return false;
+    }
+    journal = path;
+    return true;
+}
+
+// The final name the first measurement's output gets, as open_one_measurement names it;
+// empty when the description cannot name one.
+QByteArray first_output_path(ATTRIBUTE *inputfile)
+{
+    ATTRIBUTE *m = inputfile->child;
+    if (m == nullptr || m->type != tok::MEASUREMENT)
+        return QByteArray();
+    const ATTRIBUTE *name = ATTRIBUTE::find(m->child, tok::MEASUREMENTNAME);
+    const ATTRIBUTE *granularity = ATTRIBUTE::find(m->child, tok::GRANULARITY);
+    if (name == nullptr || granularity == nullptr)
+        return QByteArray();
+    return raw_output_path(output_file_name(GL_param.file_mask, GL_param.file_time,
+                                            granularity->sub_type, name->name, GL_param.file_tag,
+                                            GL_param.input_name));
+}
+
+bool exists(const QByteArray &path)
+{
+    struct stat info;
+    return ::lstat(path.constData(), &info) == 0;
+}
+
 int open_one_measurement(ATTRIBUTE *m)
 {
     ATTRIBUTE *name = ATTRIBUTE::find(m->child, tok::MEASUREMENTNAME);
@@ -387,8 +447,14 @@ int close_output_files(ATTRIBUTE *inputfile)
         if (!complete_file(m, sync))
             result = 1;
     }
-    if (!publish_created(result != 0 && discard_failed_output()))
+    // Only the output of a complete conversion is recorded, to be published again after a
+    // kill: that of a failed one stays as the failure leaves it.
+    if (result == 0 && !write_journal(sync))
         result = 1;
+    if (!publish_created(result != 0 && discard_failed_output())) {
+        result = 1;
+        publication_done();
+    }
     // The new directory entries must reach the disk too before the input may go.
     if (result == 0 && sync) {
         int fd = ::open(QFile::encodeName(GL_param.output_path).constData(),
@@ -411,4 +477,65 @@ void abandon_output_files(ATTRIBUTE *inputfile)
             complete_file(m, false);
     }
     publish_created(discard_failed_output());
+}
+
+void output_files_for_input(int input_fd)
+{
+    input_known = ::fstat(input_fd, &converted_input) == 0;
+}
+
+bool finish_interrupted_publication(ATTRIBUTE *inputfile)
+{
+    const QByteArray first = first_output_path(inputfile);
+    if (first.isEmpty() || !input_known)
+        return false;
+    const QByteArray path = journal_path_of(first);
+    QFile record(QFile::decodeName(path));
+    if (!exists(path) || !record.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = record.readAll();
+    record.close();
+    // A record left before the first rename: the files are leftovers, made anew.
+    if (!exists(first)) {
+        ::unlink(path.constData());
+        return false;
+    }
+    const int line_end = text.indexOf('\n', JOURNAL_MAGIC.size());
+    const QByteArray identity = QByteArray::number(qulonglong(converted_input.st_dev)) + ' ' +
+                                QByteArray::number(qulonglong(converted_input.st_ino));
+    if (!text.startsWith(JOURNAL_MAGIC) || line_end < 0 ||
+        text.mid(JOURNAL_MAGIC.size(), line_end - JOURNAL_MAGIC.size()) != identity)
+        return false; // the output of another file of that name
+    const QList<QByteArray> names = text.mid(line_end + 1).split('\0');
+    for (const QByteArray &name : names) {
+        if (name.isEmpty())
+            continue;
+        const QByteArray final = output_directory() + '/' + name;
+        if (exists(final))
+            continue;
+        const int error = publish_part(part_path_of(final), final);
+        if (error != 0) {
+            elog.log(QStringLiteral("ERROR: could not give file %1 its final name: %2\n")
+                         .arg(printable_name(decode_file_name(final)), system_reason(error)));
+            return false;
+        }
+    }
+    if (GL_param.debug_level == 0) {
+        const int fd = ::open(output_directory().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+    }
+    elog.log("WARNING: a run that was killed had converted this file completely - its output "
+             "files are published, the file is not converted again\n");
+    journal = path;
+    return true;
+}
+
+void publication_done()
+{
+    if (!journal.isEmpty())
+        ::unlink(journal.constData());
+    journal.clear();
 }

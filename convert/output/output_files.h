@@ -19,6 +19,19 @@ int open_output_files(ATTRIBUTE *inputfile);
 // error directory, files that could not be written completely are removed instead.
 int close_output_files(ATTRIBUTE *inputfile);
 
+// The input file being converted (its descriptor), so that a publication of its output
+// that a kill interrupted can be told from that of another file.
+void output_files_for_input(int input_fd);
+
+// Before any output file is created: true when an earlier run converted this very input
+// file completely but was killed while it gave the output files their final names (or
+// before it removed the input). The publication is finished here, with a warning, and
+// the file needs no conversion.
+bool finish_interrupted_publication(ATTRIBUTE *inputfile);
+
+// After the input file has been dealt with: the record of the publication is removed.
+void publication_done();
+
 // After a failed parse: writes out what the streams hold and closes the files, so that
 // the records written so far end with a complete line, and publishes them; with an error
 // directory they are removed instead.
