@@ -18,6 +18,7 @@
 
 #include <QFile>
 
+#include "convert/input/input_file.h"
 #include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
@@ -168,6 +169,7 @@ INPUT_LISTING list_input_directory()
         input_directory_failed(system_reason(errno));
 
     std::vector<Entry> entries;
+    std::vector<QByteArray> records; // publication records found
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(directory);
@@ -176,8 +178,11 @@ INPUT_LISTING list_input_directory()
                 input_directory_failed(system_reason(errno));
             break;
         }
-        if (entry->d_name[0] == '.')
+        if (entry->d_name[0] == '.') {
+            if (!input_of_publication_record(QByteArray(entry->d_name)).isEmpty())
+                records.emplace_back(entry->d_name);
             continue;
+        }
         // Followed through links: a link to a directory is a directory.
         const bool known = ::fstatat(dirfd(directory), entry->d_name, &info, 0) == 0;
         if (known && S_ISDIR(info.st_mode))
@@ -203,6 +208,14 @@ INPUT_LISTING list_input_directory()
         return a.raw < b.raw;
     });
     INPUT_LISTING listing;
+    // A record of a publication whose input file is gone: its run was killed after the
+    // input had been removed, and there is nothing left to finish.
+    for (const QByteArray &record : records) {
+        const QByteArray input = input_of_publication_record(record);
+        if (std::none_of(entries.begin(), entries.end(),
+                         [&](const Entry &entry) { return entry.raw == input; }))
+            listing.stale_records.append(path + '/' + record);
+    }
     leave_young_files(&entries, &listing.left);
     // The names are copied out in their order, one after the other, and the listing
     // is freed as a whole: no free gaps stay scattered between them, which every worker

@@ -9,9 +9,10 @@
 #include <QStringList>
 
 struct INPUT_LISTING {
-    QStringList names;         // the files to convert, in the order they are handed out
-    std::vector<qint64> sizes; // their sizes in bytes at the listing (0 when unknown)
-    QStringList left;          // files left for a later run: younger than the minimum age
+    QStringList names;               // the files to convert, in the order they are handed out
+    std::vector<qint64> sizes;       // their sizes in bytes at the listing (0 when unknown)
+    QStringList left;                // files left for a later run: younger than the minimum age
+    QList<QByteArray> stale_records; // publication records of input files that are gone
 };
 
 // One run per input directory: takes an exclusive lock on the directory itself. Returns

@@ -164,6 +164,8 @@ void run_pool()
     check_error_directory();
     GL_param.processes_running = 0;
     INPUT_LISTING listing = list_input_directory();
+    for (const QByteArray &record : listing.stale_records)
+        ::unlink(record.constData());
     GL_param.input_files = listing.names;
     input_sizes = std::move(listing.sizes);
     elog.log(QStringLiteral("INFO: corvane will execute %1 processes parallel\n")

@@ -133,8 +133,8 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
         return result;
     }
 
-    output_files_for_input(input);
-    if (finish_interrupted_publication(GL_param.current_description))
+    output_files_for_input(input, publication_record_path(input_path, file_name));
+    if (finish_interrupted_publication())
         return finish_input(input_path, file_name, &input);
 
     result = open_output_files(GL_param.current_description);

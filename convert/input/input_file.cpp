@@ -241,6 +241,26 @@ int move_input_file(const QString &input_path, const QString &file_name, const Q
     return 0;
 }
 
+namespace
+{
+
+const QByteArray RECORD_SUFFIX = QByteArrayLiteral(".corvane-pub");
+
+} // namespace
+
+QByteArray publication_record_path(const QString &input_path, const QString &file_name)
+{
+    return QFile::encodeName(input_path) + "/." + encode_file_name(file_name) + RECORD_SUFFIX;
+}
+
+QByteArray input_of_publication_record(const QByteArray &entry_name)
+{
+    if (!entry_name.startsWith('.') || !entry_name.endsWith(RECORD_SUFFIX) ||
+        entry_name.size() <= 1 + RECORD_SUFFIX.size())
+        return QByteArray();
+    return entry_name.mid(1, entry_name.size() - 1 - RECORD_SUFFIX.size());
+}
+
 QString input_name_for_output(const QString &file_name)
 {
     // Compared character by character: a worker would otherwise run Qt's general

@@ -22,6 +22,14 @@ int remove_input_file(const QString &input_path, const QString &file_name, int f
 // removed. Logs one line naming both paths. Returns 0, or 1 after logging why.
 int move_input_file(const QString &input_path, const QString &file_name, const QString &directory);
 
+// Where the record of the publication of the input file's output goes while its output
+// files get their final names: a hidden file beside it, "." + its name + ".corvane-pub".
+QByteArray publication_record_path(const QString &input_path, const QString &file_name);
+
+// The name of the input file that a directory entry's name would be the publication
+// record of; empty when it is no such record.
+QByteArray input_of_publication_record(const QByteArray &entry_name);
+
 // The input file's name as output names carry it: without a trailing ".gz" and then
 // without a trailing ".xml", both in any case.
 QString input_name_for_output(const QString &file_name);

@@ -195,28 +195,31 @@ bool publish_created(bool discard)
 // With an error directory, the output of a file that failed goes nowhere.
 bool discard_failed_output() { return !GL_param.error_path.isEmpty(); }
 
-// The publication record: which input file (device and inode) the files are the complete
-// output of, and the final names they get. Written after every file is complete and
-// before the first is renamed, removed once the input file is dealt with: a run killed
-// in between leaves it, and the next run of the same file finishes the renames instead
-// of refusing the file because some of its names exist already.
+// The publication record, a hidden file beside the input file: which input file (device
+// and inode) the files are the complete output of, and the final names they get. Written
+// after every file is complete and before the first is renamed, removed once the input
+// file is dealt with: a run killed in between leaves it, and the next run of the same
+// file finishes the renames instead of refusing the file because some of its names exist
+// already. A record whose input file is gone is removed when the input directory is
+// listed.
 const QByteArray JOURNAL_MAGIC = QByteArrayLiteral("corvane publication\n");
 
 struct stat converted_input;
 bool input_known = false;
-QByteArray journal; // the record this conversion wrote, until it is removed
+QByteArray journal_path; // where the record of this input file goes
+QByteArray journal;      // the record this conversion wrote, until it is removed
 
 QByteArray output_directory() { return QFile::encodeName(GL_param.output_path); }
 
 bool write_journal(bool sync)
 {
-    if (!input_known || created.empty())
+    if (!input_known || journal_path.isEmpty() || created.empty())
         return true;
     QByteArray text = JOURNAL_MAGIC + QByteArray::number(qulonglong(converted_input.st_dev)) + ' ' +
                       QByteArray::number(qulonglong(converted_input.st_ino)) + '\n';
     for (const CREATED &file : created)
         text += file.final.mid(file.final.lastIndexOf('/') + 1) + '\0';
-    const QByteArray path = journal_path_of(created.front().final);
+    const QByteArray &path = journal_path;
     const int fd =
         ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
@@ -231,22 +234,6 @@ bool write_journal(bool sync)
     }
     journal = path;
     return true;
-}
-
-// The final name the first measurement's output gets, as open_one_measurement names it;
-// empty when the description cannot name one.
-QByteArray first_output_path(ATTRIBUTE *inputfile)
-{
-    ATTRIBUTE *m = inputfile->child;
-    if (m == nullptr || m->type != tok::MEASUREMENT)
-        return QByteArray();
-    const ATTRIBUTE *name = ATTRIBUTE::find(m->child, tok::MEASUREMENTNAME);
-    const ATTRIBUTE *granularity = ATTRIBUTE::find(m->child, tok::GRANULARITY);
-    if (name == nullptr || granularity == nullptr)
-        return QByteArray();
-    return raw_output_path(output_file_name(GL_param.file_mask, GL_param.file_time,
-                                            granularity->sub_type, name->name, GL_param.file_tag,
-                                            GL_param.input_name));
 }
 
 bool exists(const QByteArray &path)
@@ -479,34 +466,41 @@ void abandon_output_files(ATTRIBUTE *inputfile)
     publish_created(discard_failed_output());
 }
 
-void output_files_for_input(int input_fd)
+void output_files_for_input(int input_fd, const QByteArray &record_path)
 {
     input_known = ::fstat(input_fd, &converted_input) == 0;
+    journal_path = record_path;
 }
 
-bool finish_interrupted_publication(ATTRIBUTE *inputfile)
+bool finish_interrupted_publication()
 {
-    const QByteArray first = first_output_path(inputfile);
-    if (first.isEmpty() || !input_known)
+    if (!input_known || journal_path.isEmpty() || !exists(journal_path))
         return false;
-    const QByteArray path = journal_path_of(first);
-    QFile record(QFile::decodeName(path));
-    if (!exists(path) || !record.open(QIODevice::ReadOnly))
+    const QByteArray &path = journal_path;
+    QByteArray text;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    const QByteArray text = record.readAll();
-    record.close();
-    // A record left before the first rename: the files are leftovers, made anew.
-    if (!exists(first)) {
-        ::unlink(path.constData());
-        return false;
-    }
+    char block[4096];
+    for (ssize_t got; (got = ::read(fd, block, sizeof block)) > 0;)
+        text.append(block, int(got));
+    ::close(fd);
     const int line_end = text.indexOf('\n', JOURNAL_MAGIC.size());
     const QByteArray identity = QByteArray::number(qulonglong(converted_input.st_dev)) + ' ' +
                                 QByteArray::number(qulonglong(converted_input.st_ino));
     if (!text.startsWith(JOURNAL_MAGIC) || line_end < 0 ||
         text.mid(JOURNAL_MAGIC.size(), line_end - JOURNAL_MAGIC.size()) != identity)
         return false; // the output of another file of that name
-    const QList<QByteArray> names = text.mid(line_end + 1).split('\0');
+    QList<QByteArray> names = text.mid(line_end + 1).split('\0');
+    names.removeAll(QByteArray());
+    // A record left before the first rename: the files are leftovers, made anew.
+    bool published = false;
+    for (const QByteArray &name : names)
+        published = published || exists(output_directory() + '/' + name);
+    if (!published) {
+        ::unlink(path.constData());
+        return false;
+    }
     for (const QByteArray &name : names) {
         if (name.isEmpty())
             continue;

@@ -19,15 +19,16 @@ int open_output_files(ATTRIBUTE *inputfile);
 // error directory, files that could not be written completely are removed instead.
 int close_output_files(ATTRIBUTE *inputfile);
 
-// The input file being converted (its descriptor), so that a publication of its output
-// that a kill interrupted can be told from that of another file.
-void output_files_for_input(int input_fd);
+// The input file being converted (its descriptor) and where the record of the
+// publication of its output goes, so that a publication that a kill interrupted can be
+// finished by a later run of the same file.
+void output_files_for_input(int input_fd, const QByteArray &record_path);
 
 // Before any output file is created: true when an earlier run converted this very input
 // file completely but was killed while it gave the output files their final names (or
 // before it removed the input). The publication is finished here, with a warning, and
 // the file needs no conversion.
-bool finish_interrupted_publication(ATTRIBUTE *inputfile);
+bool finish_interrupted_publication();
 
 // After the input file has been dealt with: the record of the publication is removed.
 void publication_done();

@@ -49,12 +49,6 @@ QByteArray final_path_of(const QByteArray &part_path)
     return part_path.left(slash + 1) + name.mid(1, name.size() - 1 - PART_SUFFIX.size());
 }
 
-QByteArray journal_path_of(const QByteArray &final_path)
-{
-    const int slash = final_path.lastIndexOf('/');
-    return final_path.left(slash + 1) + '.' + final_path.mid(slash + 1) + ".pub";
-}
-
 int create_part(const QByteArray &part_path, const QString &shown)
 {
     const auto failed = [&](int error) {

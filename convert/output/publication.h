@@ -21,10 +21,6 @@ QByteArray final_path_of(const QByteArray &part_path);
 // or -1 after logging why (shown names the final file in messages).
 int create_part(const QByteArray &part_path, const QString &shown);
 
-// The hidden record that the output files of one conversion are being given their final
-// names: "." + the first file's name + ".pub", beside it.
-QByteArray journal_path_of(const QByteArray &final_path);
-
 // Gives the temporary file its final name, never replacing a file of that name (which
 // may have appeared since the name was checked). Returns 0, or the errno of the failure:
 // EEXIST when the final name is taken.
