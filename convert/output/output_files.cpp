@@ -211,7 +211,7 @@ QByteArray journal;      // the record this conversion wrote, until it is remove
 
 QByteArray output_directory() { return QFile::encodeName(GL_param.output_path); }
 
-bool write_journal(bool sync)
+bool write_journal()
 {
     if (!input_known || journal_path.isEmpty() || created.empty())
         return true;
@@ -222,8 +222,9 @@ bool write_journal(bool sync)
     const QByteArray &path = journal_path;
     const int fd =
         ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
-              (!sync || ::fsync(fd) == 0);
+    // Not synced: it serves against a kill, after which the kernel still writes it out,
+    // not against the loss of the machine.
+    bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
     if (fd >= 0 && ::close(fd) != 0)
         ok = false;
     if (!ok) {
@@ -435,8 +436,10 @@ int close_output_files(ATTRIBUTE *inputfile)
             result = 1;
     }
     // Only the output of a complete conversion is recorded, to be published again after a
-    // kill: that of a failed one stays as the failure leaves it.
-    if (result == 0 && !write_journal(sync))
+    // kill: that of a failed one stays as the failure leaves it. Only at debug level 0,
+    // too: at any other the input file stays anyway, and a later run refuses it whatever
+    // became of its output.
+    if (result == 0 && sync && !write_journal())
         result = 1;
     if (!publish_created(result != 0 && discard_failed_output())) {
         result = 1;
