@@ -52,6 +52,42 @@ PROGRESS progress;
 
 QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
+// A log line of texts and numbers put together on the stack. The lines the pool writes for
+// every file go this way: after each fork every page the parent writes to is copied
+// first, and text built on the heap would touch several of them each time.
+class POOL_LINE
+{
+public:
+    POOL_LINE &operator<<(const char *piece)
+    {
+        while (*piece != '\0' && used + 1 < int(sizeof text))
+            text[used++] = *piece++;
+        text[used] = '\0';
+        return *this;
+    }
+    POOL_LINE &operator<<(long long number)
+    {
+        char digits[24];
+        int count = 0;
+        const bool negative = number < 0;
+        unsigned long long rest = negative ? 0ULL - (unsigned long long)number : number;
+        do
+            digits[count++] = char('0' + rest % 10);
+        while ((rest /= 10) != 0);
+        if (negative)
+            digits[count++] = '-';
+        while (count > 0 && used + 1 < int(sizeof text))
+            text[used++] = digits[--count];
+        text[used] = '\0';
+        return *this;
+    }
+    const char *c_str() const { return text; }
+
+private:
+    char text[128] = {};
+    int used = 0;
+};
+
 // The most output files one input file can need: the measurements of the largest
 // INPUTFILE block.
 int most_output_files()
@@ -86,9 +122,10 @@ sigset_t sigchld_only()
     elog.log(QStringLiteral("INFO: processing file = ") + printable_name(file_name) +
              QLatin1Char('\n'));
     int status = process_file.start(GL_param.input_path, file_name);
-    elog.debug(1, QStringLiteral("Info: Process %1 will finish work and was happy to work for "
-                                 "you :-)\n")
-                      .arg(GL_param.mypid));
+    if (GL_param.debug_level >= 1)
+        elog.log((POOL_LINE() << "Info: Process " << GL_param.mypid
+                              << " will finish work and was happy to work for you :-)\n")
+                     .c_str());
     // Everything of the conversion is written and closed by now, and the log is flushed
     // per line. Tearing down the process-wide objects (the file list of the whole run
     // among them) would cost each worker time in proportion to the number of files, for
@@ -133,9 +170,10 @@ void count_ended_worker(pid_t pid, int status)
             progress.file_done(input_sizes.at(size_t(slot_file[index])), failed);
         *slot = 0;
     }
-    elog.debug(1, QStringLiteral("INFO: Process %1 gestorben mit return Wert %2 und beerdigt\n")
-                      .arg(pid)
-                      .arg(exit_byte));
+    if (GL_param.debug_level >= 1)
+        elog.log((POOL_LINE() << "INFO: Process " << pid << " gestorben mit return Wert "
+                              << exit_byte << " und beerdigt\n")
+                     .c_str());
     --GL_param.processes_running;
 }
 
@@ -223,7 +261,9 @@ void fork_new_process()
             exit_program();
         }
         ++GL_param.file_index;
-        const QString file_name = GL_param.input_files.at(GL_param.file_index);
+        // A reference: a copy would write to the name's shared data, a page the parent then
+        // pays a fault for after every fork.
+        const QString &file_name = GL_param.input_files.at(GL_param.file_index);
         PROCESS_FILE process_file;
         const int slot =
             int(std::find(slot_worker.begin(), slot_worker.end(), 0) - slot_worker.begin());
@@ -238,8 +278,10 @@ void fork_new_process()
             run_worker(process_file, file_name, slot);
         // Written by the parent among its own lines, in the pool's order; the worker does
         // not wait for it, so its first lines may come before or after this one.
-        elog.debug(
-            1, QStringLiteral("Info: Process %1 forked child %2\n").arg(GL_param.mypid).arg(pid));
+        if (GL_param.debug_level >= 1)
+            elog.log((POOL_LINE() << "Info: Process " << GL_param.mypid << " forked child " << pid
+                                  << "\n")
+                         .c_str());
         if (slot < int(slot_worker.size())) {
             slot_worker[size_t(slot)] = pid;
             slot_file[size_t(slot)] = GL_param.file_index;
