@@ -44,28 +44,10 @@ void print_usage()
     exit(4);
 }
 
-// -t takes a plain decimal number; anything with other characters is refused rather
-// than read up to the first non-digit.
-bool read_process_count(const char *text, int *count)
-{
-    if (*text == '\0')
-        return false;
-    long value = 0;
-    for (const char *p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        value = value * 10 + (*p - '0');
-        if (value > MAX_PARALLEL_PROCESSES)
-            return false;
-    }
-    if (value < 1)
-        return false;
-    *count = static_cast<int>(value);
-    return true;
-}
-
-// -a takes a whole number of seconds, written in decimal digits only.
-bool read_seconds(const char *text, qint64 *seconds)
+// -t and -a take plain decimal numbers from lowest to highest; anything with other
+// characters is refused rather than read up to the first non-digit, and so is a number
+// out of range before it could overflow.
+bool read_number(const char *text, qint64 lowest, qint64 highest, qint64 *number)
 {
     if (*text == '\0')
         return false;
@@ -74,13 +56,17 @@ bool read_seconds(const char *text, qint64 *seconds)
         if (*p < '0' || *p > '9')
             return false;
         value = value * 10 + (*p - '0');
-        // More than a century is a mistake, and a larger number would overflow.
-        if (value > 100LL * 366 * 24 * 3600)
+        if (value > highest)
             return false;
     }
-    *seconds = value;
+    if (value < lowest)
+        return false;
+    *number = value;
     return true;
 }
+
+// More than a century of minimum age is a mistake.
+constexpr qint64 MAX_MIN_AGE = 100LL * 366 * 24 * 3600;
 
 } // namespace
 
@@ -123,10 +109,13 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'c':
             configuration_file = QString::fromLocal8Bit(optarg);
             break;
-        case 't':
-            if (!read_process_count(optarg, &parallel_processes))
+        case 't': {
+            qint64 count = 0;
+            if (!read_number(optarg, 1, MAX_PARALLEL_PROCESSES, &count))
                 refuse("ERROR: number of parallel processes must be between 1 and 20\n");
+            parallel_processes = static_cast<int>(count);
             break;
+        }
         case 'i':
             input_path = QString::fromLocal8Bit(optarg) + QLatin1Char('/');
             input_path_given = true;
@@ -140,7 +129,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
             error_path = QString::fromLocal8Bit(optarg);
             break;
         case 'a':
-            if (!read_seconds(optarg, &min_age))
+            if (!read_number(optarg, 0, MAX_MIN_AGE, &min_age))
                 refuse("ERROR: minimum age must be a whole number of seconds from 0 up\n");
             break;
         case 'n':
