@@ -83,6 +83,21 @@ TEST_F(Options, ProcessCountIsADecimalFromOneToTwenty)
     }
 }
 
+TEST_F(Options, MinimumAgeIsAWholeNumberOfSeconds)
+{
+    EXPECT_EQ(GL_param.min_age, -1) << "no minimum age unless given";
+    parse({"-a", "0"});
+    EXPECT_EQ(GL_param.min_age, 0);
+    parse({"-a", "0900"});
+    EXPECT_EQ(GL_param.min_age, 900);
+    for (const char *value : {"-1", "1.5", "60s", "", " 6", "99999999999999999999"}) {
+        SCOPED_TRACE(value);
+        EXPECT_EXIT(parse({"-a", value}), ExitedWithCode(4),
+                    "ERROR: minimum age must be a whole number of seconds from 0 up\n.*"
+                    "ERROR: aborting program\n");
+    }
+}
+
 TEST_F(Options, DirectoriesAlwaysGetATrailingSlash)
 {
     parse({"-i", "/data", "-o", "/out/"});
