@@ -266,9 +266,8 @@ void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
 
 void XMLInputHandler::keep_on_one_line(BYTE_STRING &value)
 {
-    const int plain = plain_prefix(value.data(), value.size());
-    if (plain < value.size())
-        blank_line_breaks(value, plain);
+    if (holds_control(value.data(), value.size()))
+        blank_line_breaks(value, 0);
     if (plan->separator_to_blank)
         blank_separators(value, plan->column_separator);
 }
