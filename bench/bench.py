@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """bench.py - times corvane against its peers and the parse-only floors on generated
 measCollec files, checks that every peer writes byte-identical output, and prints one
-table. Started by run.sh, which installs the packages and builds the programs first.
+table of speeds and one of costs per file. The small and the large set are also timed
+gzip-compressed. Started by run.sh, which installs the packages and builds the programs
+first.
 """
 
 import argparse
@@ -15,6 +17,7 @@ import statistics
 import subprocess
 import sys
 import time
+import zlib
 
 MB = 1_000_000
 
@@ -31,11 +34,18 @@ SMOKE_SETS = {
 }
 SEED = 1
 
+# The sets that are also timed gzip-compressed, as the set "<name>-gz"; its rows take
+# turns with those of the uncompressed set, so that their ratio sees the same machine.
+GZIP_TWINS = ("small", "large")
+GZIP_LEVEL = 6
+
 # The corvane row every other row of a set is compared with.
 REFERENCE = {
     "small": "corvane -t 2 -d 1",
     "medium": "corvane -t 2",
     "large": "corvane -t 1",
+    "small-gz": "corvane -t 2 -d 1",
+    "large-gz": "corvane -t 1",
 }
 
 # xsltproc holds the whole document tree: about 23 bytes of memory per input byte.
@@ -74,10 +84,15 @@ class Data:
         self.size = size
         self.dir = os.path.join(workdir, "data", f"{name}-{count}x{size}-seed{SEED}")
         self.measgen = os.path.join(tools, "measgen")
+        self.compares_with = name     # the set whose first corvane output is the reference
+        self.packed_bytes = 0
+
+    def marker_text(self):
+        return f"{self.count} {self.size} {SEED} {file_digest(self.measgen)}\n"
 
     def ensure(self):
         marker = os.path.join(self.dir, ".complete")
-        expected = f"{self.count} {self.size} {SEED} {file_digest(self.measgen)}\n"
+        expected = self.marker_text()
         if os.path.exists(marker) and open(marker).read() == expected:
             log(f"using the {self.name} set in {self.dir}")
         else:
@@ -92,11 +107,63 @@ class Data:
         self.files = sorted(os.path.join(self.dir, f) for f in os.listdir(self.dir)
                             if f.endswith(".xml"))
         self.bytes = sum(os.path.getsize(f) for f in self.files)
-        # Read once so that every program finds the files in the page cache.
-        for path in self.files:
-            with open(path, "rb") as f:
-                while f.read(1 << 24):
-                    pass
+        warm_up(self.files)
+
+
+class GzipData:
+    """The files of a generated set, each gzip-compressed on its own (name.xml.gz), cached
+    beside it. Speeds are reckoned in bytes of XML, those of the uncompressed files."""
+
+    def __init__(self, plain, workdir):
+        self.plain = plain
+        self.name = plain.name + "-gz"
+        self.count = plain.count
+        self.compares_with = plain.name
+        self.dir = os.path.join(workdir, "data", f"{self.name}-{plain.count}x{plain.size}"
+                                f"-seed{SEED}-level{GZIP_LEVEL}")
+
+    def ensure(self):
+        marker = os.path.join(self.dir, ".complete")
+        expected = (self.plain.marker_text().rstrip("\n") +
+                    f" gzip {GZIP_LEVEL} zlib {zlib.ZLIB_RUNTIME_VERSION}\n")
+        if os.path.exists(marker) and open(marker).read() == expected:
+            log(f"using the {self.name} set in {self.dir}")
+        else:
+            remove(self.dir)
+            os.makedirs(self.dir)
+            log(f"compressing the {self.plain.name} set (gzip level {GZIP_LEVEL})")
+            started = time.monotonic()
+            for path in self.plain.files:
+                gzip_file(path, os.path.join(self.dir, os.path.basename(path) + ".gz"))
+            log(f"  {time.monotonic() - started:.1f} s")
+            with open(marker, "w") as out:
+                out.write(expected)
+        self.files = sorted(os.path.join(self.dir, f) for f in os.listdir(self.dir)
+                            if f.endswith(".xml.gz"))
+        self.bytes = self.plain.bytes
+        self.packed_bytes = sum(os.path.getsize(f) for f in self.files)
+        warm_up(self.files)
+
+
+def gzip_file(source, target):
+    """gzip -n: no name and no time in the header, so that the same input gives the same
+    bytes. Streamed, for the 1 GB file."""
+    packer = zlib.compressobj(GZIP_LEVEL, zlib.DEFLATED, 16 + zlib.MAX_WBITS)
+    with open(source, "rb") as f, open(target, "wb") as out:
+        while True:
+            block = f.read(1 << 24)
+            if not block:
+                break
+            out.write(packer.compress(block))
+        out.write(packer.flush())
+
+
+def warm_up(files):
+    """Reads the files once so that every program finds them in the page cache."""
+    for path in files:
+        with open(path, "rb") as f:
+            while f.read(1 << 24):
+                pass
 
 
 def file_digest(path):
@@ -115,9 +182,11 @@ class Program:
         self.writes_output = writes_output
         self.fresh_input = fresh_input  # runs on a copy of the set (corvane -d 0 removes it)
         self.note = note
+        self.data = None                # the set it runs on
         self.seconds = []
         self.rss_kb = []
         self.cpu = []
+        self.faults = []                # minor page faults of all its processes
         self.failed = ""
 
 
@@ -129,13 +198,19 @@ def time_command(argv, rss_file, log_file, env):
     elapsed = time.perf_counter() - started
     rss = 0
     cpu = 0.0
+    faults = 0
+    # time reports the resources of its child and of every process below it that was
+    # waited for: for corvane the parent and all its workers, for a floor that forks, the
+    # floor and its children.
     with open(rss_file) as f:
         for line in f:
             if "Maximum resident set size" in line:
                 rss = int(line.split(":")[1])
             elif "User time (seconds)" in line or "System time (seconds)" in line:
                 cpu += float(line.split(":")[1])
-    return result.returncode, elapsed, rss, cpu
+            elif "Minor (reclaiming a frame) page faults" in line:
+                faults = int(line.split(":")[1])
+    return result.returncode, elapsed, rss, cpu, faults
 
 
 def compare_trees(reference, candidate):
@@ -172,15 +247,26 @@ def compare_files(a, b):
             offset += len(block_a)
 
 
+def corvane_run(paths, workers, level):
+    return lambda indir, files, outdir: [paths["corvane"], "-c", paths["conf"], "-t",
+                                         str(workers), "-d", str(level), "-i", indir,
+                                         "-o", outdir]
+
+
+def floor_one_process(paths, floor):
+    return lambda indir, files, outdir: [os.path.join(paths["tools"], floor)] + files
+
+
+def floor_forks(paths, set_name, jobs):
+    """The libxml2 floor forked per file, `jobs` at a time, as corvane forks its workers."""
+    return Program(fork_floor(set_name, jobs),
+                   lambda indir, files, outdir: [os.path.join(paths["tools"], "floor_fork"),
+                                                 "-j", str(jobs), indir],
+                   writes_output=False)
+
+
 def programs_for(set_name, paths, largest, smoke):
-    corvane, conf, tools, peers = paths["corvane"], paths["conf"], paths["tools"], paths["peers"]
-
-    def corvane_run(workers, level):
-        return lambda indir, files, outdir: [corvane, "-c", conf, "-t", str(workers), "-d",
-                                             str(level), "-i", indir, "-o", outdir]
-
-    def floor_one_process(floor):
-        return lambda indir, files, outdir: [os.path.join(tools, floor)] + files
+    tools, peers = paths["tools"], paths["peers"]
 
     def floor_per_file(floor):
         # One process per file, two at a time, as corvane -t 2 runs its workers.
@@ -189,12 +275,12 @@ def programs_for(set_name, paths, largest, smoke):
             os.path.join(tools, floor)]
 
     rows = [
-        Program("corvane -t 1", corvane_run(1, 1)),
-        Program("corvane -t 2", corvane_run(2, 1)),
+        Program("corvane -t 1", corvane_run(paths, 1, 1)),
+        Program("corvane -t 2", corvane_run(paths, 2, 1)),
     ]
     if set_name == "small":
         rows[1].name = "corvane -t 2 -d 1"
-        rows.append(Program("corvane -t 2 -d 0", corvane_run(2, 0), fresh_input=True,
+        rows.append(Program("corvane -t 2 -d 0", corvane_run(paths, 2, 0), fresh_input=True,
                             note="inputs removed; copying them back is not timed"))
     xslt = Program("xsltproc (XSLT 1.0)", lambda indir, files, outdir: [
         os.path.join(peers, "xslt_convert.sh"), outdir] + files,
@@ -209,12 +295,38 @@ def programs_for(set_name, paths, largest, smoke):
     for floor, label in (("floor_libxml2", "libxml2 SAX2"), ("floor_expat", "expat"),
                          ("floor_qt", "QXmlSimpleReader")):
         if set_name == "large":
-            rows.append(Program(f"floor {label}", floor_one_process(floor), writes_output=False))
+            rows.append(Program(f"floor {label}", floor_one_process(paths, floor),
+                                writes_output=False))
         else:
-            rows.append(Program(f"floor {label}, 1 process", floor_one_process(floor),
+            rows.append(Program(f"floor {label}, 1 process", floor_one_process(paths, floor),
                                 writes_output=False))
             rows.append(Program(f"floor {label}, per file -P2", floor_per_file(floor),
                                 writes_output=False))
+    if set_name != "large":
+        rows += [floor_forks(paths, set_name, 1), floor_forks(paths, set_name, 2)]
+    return rows
+
+
+def gzip_programs_for(set_name, paths):
+    """The rows of a compressed set: corvane as on the uncompressed reference rows, and
+    floors that inflate only or inflate and parse."""
+    if set_name == "small":
+        rows = [Program("corvane -t 1", corvane_run(paths, 1, 1)),
+                Program("corvane -t 2 -d 1", corvane_run(paths, 2, 1))]
+    else:
+        rows = [Program("corvane -t 1", corvane_run(paths, 1, 1))]
+    suffix = "" if set_name == "large" else ", 1 process"
+    rows += [
+        Program("floor zlib inflate" + suffix, floor_one_process(paths, "floor_zlib"),
+                writes_output=False),
+        Program("floor zcat (gzip -dc)" + suffix,
+                lambda indir, files, outdir: ["gzip", "-dc", "--"] + files,
+                writes_output=False),
+        Program("floor libxml2 SAX2 + zlib" + suffix, floor_one_process(paths, "floor_libxml2"),
+                writes_output=False),
+    ]
+    if set_name != "large":
+        rows += [floor_forks(paths, set_name + "-gz", 1), floor_forks(paths, set_name + "-gz", 2)]
     return rows
 
 
@@ -233,18 +345,21 @@ def scratch_root(workdir, on_disk):
     return os.path.join(workdir, "scratch"), "the work directory's disk"
 
 
-def run_set(data, rows, runs, workdir, env, scratch):
-    """Runs every row `runs` times, rows interleaved so that drift hits all alike.
-    Returns the problems found."""
+def run_set(rows, runs, workdir, env, scratch):
+    """Runs every row `runs` times, rows interleaved so that drift hits all alike (the rows
+    of a compressed set too, with those of the set it was made from). Returns the problems
+    found."""
     problems = []
-    reference = os.path.join(workdir, "reference", data.name)
     logs = os.path.join(workdir, "logs")
     os.makedirs(logs, exist_ok=True)
-    remove(reference)
+    for name in {row.data.compares_with for row in rows}:
+        remove(os.path.join(workdir, "reference", name))
     for run in range(runs):
         for row in rows:
             if row.failed:
                 continue
+            data = row.data
+            reference = os.path.join(workdir, "reference", data.compares_with)
             remove(scratch)
             outdir = os.path.join(scratch, "output")
             os.makedirs(outdir)
@@ -256,11 +371,12 @@ def run_set(data, rows, runs, workdir, env, scratch):
                 files = sorted(os.path.join(indir, os.path.basename(f)) for f in data.files)
             os.sync()
             slug = re.sub(r"[^A-Za-z0-9]+", "_", f"{data.name} {row.name}").strip("_")
-            status, seconds, rss, cpu = time_command(
+            status, seconds, rss, cpu, faults = time_command(
                 row.command(indir, files, outdir), os.path.join(scratch, "time.txt"),
                 os.path.join(logs, slug + ".log"), env)
-            log(f"  {data.name:6} run {run + 1}/{runs}  {row.name:34} {seconds:8.2f} s "
-                f"{cpu:8.2f} s CPU {rss / 1024:7.1f} MB")
+            log(f"  {data.name:8} run {run + 1}/{runs}  {row.name:40} {seconds:8.2f} s "
+                f"{cpu:8.2f} s CPU {rss / 1024:7.1f} MB {faults / len(data.files):9.0f} "
+                "faults/file")
             if status != 0:
                 row.failed = f"exit status {status}, see logs/{slug}.log"
                 problems.append(f"{data.name} / {row.name}: {row.failed}")
@@ -268,27 +384,31 @@ def run_set(data, rows, runs, workdir, env, scratch):
             row.seconds.append(seconds)
             row.rss_kb.append(rss)
             row.cpu.append(cpu)
+            row.faults.append(faults)
             if row.fresh_input and os.listdir(indir):
                 row.failed = "input files left behind at debug level 0"
                 problems.append(f"{data.name} / {row.name}: {row.failed}")
             if not row.writes_output:
                 continue
             if not os.path.isdir(reference):
-                if not row.name.startswith("corvane"):
+                # The first corvane run on the uncompressed files is the reference every
+                # other output must equal, that of corvane on the compressed files too.
+                if not row.name.startswith("corvane") or data.compares_with != data.name:
                     row.failed = "no corvane output to compare with"
                     problems.append(f"{data.name} / {row.name}: {row.failed}")
                     continue
-                # The first corvane run is the reference every other output must equal.
                 os.makedirs(os.path.dirname(reference), exist_ok=True)
                 shutil.move(outdir, reference)
-                log(f"  {data.name:6} reference output: {len(os.listdir(reference))} files")
+                log(f"  {data.name:8} reference output: {len(os.listdir(reference))} files")
             elif run == 0:
                 difference = compare_trees(reference, outdir)
                 if difference:
                     row.failed = f"output differs from corvane's: {difference}"
                     problems.append(f"{data.name} / {row.name}: {row.failed}")
                 else:
-                    log(f"  {data.name:6} {row.name}: output identical to corvane's")
+                    log(f"  {data.name:8} {row.name}: output identical to corvane's"
+                        + (f" on {data.compares_with}" if data.compares_with != data.name
+                           else ""))
     remove(scratch)
     return problems
 
@@ -297,18 +417,36 @@ def summarize(data, rows):
     reference = next(r for r in rows if r.name == REFERENCE[data.name])
     ref_mbps = data.bytes / MB / statistics.median(reference.seconds) if reference.seconds \
         else None
+    count = len(data.files)
     table = []
     for row in rows:
         entry = {"set": data.name, "program": row.name, "note": row.failed or row.note}
         if row.seconds and not row.failed.startswith("output differs"):
             seconds = statistics.median(row.seconds)
             entry.update(seconds=seconds, mbps=data.bytes / MB / seconds,
-                         files=len(data.files) / seconds, rss=max(row.rss_kb) / 1024,
-                         cpu=statistics.median(row.cpu), runs=len(row.seconds))
+                         files=count / seconds, rss=max(row.rss_kb) / 1024,
+                         cpu=statistics.median(row.cpu), runs=len(row.seconds),
+                         count=count, faults=statistics.median(row.faults) / count)
             if ref_mbps:
                 entry["ratio"] = ref_mbps / entry["mbps"]
         table.append(entry)
     return table
+
+
+def render(head, lines, right, markdown):
+    """A table as Markdown or as aligned text; `right`: the numeric columns."""
+    if markdown:
+        out = ["| " + " | ".join(head) + " |",
+               "|" + "|".join("---:" if i in right else "---" for i in range(len(head))) + "|"]
+        out += ["| " + " | ".join(c) + " |" for c in lines]
+        return "\n".join(out)
+    widths = [max(len(h), *(len(c[i]) for c in lines)) for i, h in enumerate(head)]
+    out = ["  ".join(h.ljust(w) for h, w in zip(head, widths)).rstrip()]
+    out.append("  ".join("-" * w for w in widths))
+    for c in lines:
+        out.append("  ".join(c[i].rjust(widths[i]) if i in right else c[i].ljust(widths[i])
+                             for i in range(len(head))).rstrip())
+    return "\n".join(out)
 
 
 def format_table(table, markdown):
@@ -323,19 +461,40 @@ def format_table(table, markdown):
         else:
             cells = [e["set"], e["program"], "", "", "", "", "", "", "0", e["note"]]
         lines.append(cells)
-    if markdown:
-        right = {2, 3, 4, 5, 6, 7, 8}
-        out = ["| " + " | ".join(head) + " |",
-               "|" + "|".join("---:" if i in right else "---" for i in range(len(head))) + "|"]
-        out += ["| " + " | ".join(c) + " |" for c in lines]
-        return "\n".join(out)
-    widths = [max(len(h), *(len(c[i]) for c in lines)) for i, h in enumerate(head)]
-    out = ["  ".join(h.ljust(w) for h, w in zip(head, widths)).rstrip()]
-    out.append("  ".join("-" * w for w in widths))
-    for c in lines:
-        out.append("  ".join(c[i].rjust(widths[i]) if 2 <= i <= 8 else c[i].ljust(widths[i])
-                             for i in range(len(head))).rstrip())
-    return "\n".join(out)
+    return render(head, lines, {2, 3, 4, 5, 6, 7, 8}, markdown)
+
+
+def format_per_file(table, markdown):
+    """What each file costs on the sets of many files: wall-clock time, CPU time and minor
+    page faults of all processes of the row, divided by the number of files. For a row
+    that forks per file, the CPU time and the faults are mostly those of its children."""
+    head = ["set", "program", "files", "wall ms/file", "CPU ms/file", "minor faults/file",
+            "faults ÷ fork floor"]
+    lines = []
+    for e in table:
+        if "mbps" not in e or e["count"] < 2:
+            continue
+        floor = find(table, e["set"], fork_floor(e["set"], 1))
+        lines.append([e["set"], e["program"], str(e["count"]),
+                      f"{1000 * e['seconds'] / e['count']:.3f}",
+                      f"{1000 * e['cpu'] / e['count']:.3f}", f"{e['faults']:.0f}",
+                      f"{e['faults'] / floor['faults']:.2f}" if floor else ""])
+    if not lines:
+        return ""
+    return render(head, lines, {2, 3, 4, 5, 6}, markdown)
+
+
+def fork_floor(set_name, jobs):
+    """The name of the fork-per-file floor row of a set."""
+    parse = "libxml2 SAX2 + zlib" if set_name.endswith("-gz") else "libxml2 SAX2"
+    return f"floor {parse}, fork per file -j{jobs}"
+
+
+def describe_compressed(sets):
+    return [f"{d.name}: {d.bytes / MB:.1f} MB of XML in {len(d.files)} files, "
+            f"{d.packed_bytes / MB:.1f} MB compressed (gzip level {GZIP_LEVEL}, one member "
+            f"per file, {d.bytes / d.packed_bytes:.1f} : 1); its MB/s are MB of XML per "
+            "second" for d in sets if d.packed_bytes]
 
 
 def figure(value):
@@ -356,11 +515,14 @@ def targets(table):
     """The performance goals, set against the figures of this run."""
     out = []
 
+    def judge(label, value, goal, at_most=False, detail=""):
+        met = value <= goal if at_most else value >= goal
+        out.append(f"{label}: {value:.2f}{detail} (goal at {'most' if at_most else 'least'} "
+                   f"{goal}; {'met' if met else 'not met'})")
+
     def ratio(label, a, b, goal, key="mbps"):
         if a and b:
-            value = a[key] / b[key]
-            met = "met" if value >= goal else "not met"
-            out.append(f"{label}: {value:.2f} (goal at least {goal}; {met})")
+            judge(label, a[key] / b[key], goal)
 
     large_t1 = find(table, "large", "corvane -t 1")
     ratio("large, corvane -t 1 ÷ libxml2 SAX2 floor", large_t1,
@@ -381,6 +543,35 @@ def targets(table):
         extra = f"; at -d 0: {small_d0['files']:.0f} files/s" if small_d0 else ""
         out.append(f"small, corvane -t 2 -d 1: {small_d1['files']:.0f} files/s "
                    f"(goal at least 1500; {met}){extra}")
+
+    # Compressed input: speed in bytes of XML, against the same files uncompressed.
+    ratio("large-gz ÷ large, corvane -t 1, MB/s of XML", find(table, "large-gz", "corvane -t 1"),
+          large_t1, 0.6)
+    ratio("small-gz ÷ small, corvane -t 2 -d 1, files/s",
+          find(table, "small-gz", "corvane -t 2 -d 1"), small_d1, 0.9, key="files")
+
+    # A process per file: corvane against the libxml2 floor forked the same way.
+    small_t1 = find(table, "small", "corvane -t 1")
+    fork_1 = find(table, "small", fork_floor("small", 1))
+    fork_2 = find(table, "small", fork_floor("small", 2))
+    if small_t1 and fork_1:
+        # The CPU times beside: on a shared machine they are the steadier figure.
+        judge("small, corvane -t 1 -d 1 time ÷ fork floor -j1 time",
+              small_t1["seconds"] / fork_1["seconds"], 1.4, at_most=True,
+              detail=f" ({small_t1['seconds']:.2f} s and {fork_1['seconds']:.2f} s; CPU time "
+                     f"{small_t1['cpu']:.2f} s and {fork_1['cpu']:.2f} s, "
+                     f"{small_t1['cpu'] / fork_1['cpu']:.2f})")
+    if small_t1 and small_d1 and fork_1 and fork_2:
+        corvane_gain = small_t1["seconds"] / small_d1["seconds"]
+        floor_gain = fork_1["seconds"] / fork_2["seconds"]
+        judge("small, corvane speed-up -t 2 ÷ -t 1, against the fork floor's -j2 ÷ -j1",
+              corvane_gain / floor_gain, 0.9,
+              detail=f" ({corvane_gain:.2f} against {floor_gain:.2f})")
+    if small_t1 and fork_1:
+        judge("small, minor page faults per worker, corvane -t 1 ÷ fork floor -j1",
+              small_t1["faults"] / fork_1["faults"], 1.5, at_most=True,
+              detail=f" ({small_t1['faults']:.0f} and {fork_1['faults']:.0f} per file)")
+
     corvane_rss = [e["rss"] for e in table if e["program"].startswith("corvane") and "rss" in e]
     if corvane_rss:
         largest = max(corvane_rss)
@@ -424,6 +615,7 @@ def plot(table, png):
     if not gnuplot or not rows:
         return False
     data = png[:-4] + ".dat"
+    margin = max(38, round(0.85 * max(len(f"{e['set']}: {e['program']}") for e in rows)) + 1)
     with open(data, "w") as out:
         # gnuplot draws the first line at the bottom; reversed, the chart reads like the table.
         for e in reversed(rows):
@@ -433,12 +625,12 @@ def plot(table, png):
     script = f"""
 set terminal pngcairo size 1000,{120 + 22 * len(rows)} font ',9'
 set output '{png}'
-set title 'MB/s of input, median of the runs (longer is faster)'
+set title 'MB/s of input (of XML for the compressed sets), median of the runs (longer is faster)'
 set style fill solid 0.8 noborder
 set xrange [0:*]
 set yrange [-0.7:{len(rows) - 0.3}]
 set grid xtics
-set lmargin 38
+set lmargin {margin}
 set ytics scale 0
 unset key
 set palette defined (0 '#2f5597', 1 '#ed7d31', 2 '#a5a5a5')
@@ -480,6 +672,8 @@ def main():
     parser.add_argument("--smoke", action="store_true")
     parser.add_argument("--disk", action="store_true",
                         help="write the timed output into the work directory, not a tmpfs")
+    parser.add_argument("--no-gzip", action="store_true",
+                        help="leave out the gzip-compressed twins of the small and large sets")
     args = parser.parse_args()
 
     started = time.monotonic()
@@ -496,7 +690,8 @@ def main():
     wanted = [s.strip() for s in args.sets.split(",") if s.strip()]
     unknown = [s for s in wanted if s not in sets]
     if unknown:
-        parser.error(f"unknown set {unknown[0]} (choose from small, medium, large)")
+        parser.error(f"unknown set {unknown[0]} (choose from small, medium, large; "
+                     "small and large bring their compressed twins)")
     env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8")
     paths = {"corvane": os.path.abspath(args.corvane), "conf": os.path.abspath(args.conf),
              "tools": os.path.abspath(args.tools), "peers": os.path.abspath(args.peers)}
@@ -507,6 +702,7 @@ def main():
     if args.smoke:
         problems += check_generator(paths["tools"], workdir)
     table = []
+    compressed = []
     for name in ("small", "medium", "large"):
         if name not in wanted:
             continue
@@ -515,16 +711,37 @@ def main():
         data.ensure()
         log(f"{name}: {len(data.files)} files, {data.bytes / MB:.1f} MB")
         largest = max(os.path.getsize(f) for f in data.files)
-        rows = programs_for(name, paths, largest, args.smoke)
-        problems += run_set(data, rows, args.runs, workdir, env,
+        group = [(data, programs_for(name, paths, largest, args.smoke))]
+        if name in GZIP_TWINS and not args.no_gzip:
+            packed = GzipData(data, workdir)
+            packed.ensure()
+            log(f"{packed.name}: {len(packed.files)} files, {packed.packed_bytes / MB:.1f} MB")
+            compressed.append(packed)
+            group.append((packed, gzip_programs_for(name, paths)))
+        for member, rows in group:
+            for row in rows:
+                row.data = member
+        problems += run_set([row for _, rows in group for row in rows], args.runs, workdir, env,
                             scratch if name == "small" else os.path.join(workdir, "scratch"))
-        table += summarize(data, rows)
+        for member, rows in group:
+            table += summarize(member, rows)
 
     elapsed = time.monotonic() - started
     text = format_table(table, markdown=False)
+    per_file = format_per_file(table, markdown=False)
     goals = targets(table)
     print()
+    print("\n".join(machine_description()))
+    print()
     print(text)
+    if compressed:
+        print()
+        print("\n".join(describe_compressed(compressed)))
+    if per_file:
+        print()
+        print("Costs per file (medians of the runs, all processes of the row):")
+        print()
+        print(per_file)
     if goals:
         print()
         print("\n".join(goals))
@@ -542,6 +759,12 @@ def main():
         out.write(f"- output of the timed runs written to {scratch_place} for the small set, "
                   "to the work directory's disk for the others\n\n")
         out.write(format_table(table, markdown=True) + "\n")
+        if compressed:
+            out.write("\n" + "\n".join("- " + c for c in describe_compressed(compressed))
+                      + "\n")
+        if per_file:
+            out.write("\nCosts per file (medians of the runs, all processes of the row):\n\n"
+                      + format_per_file(table, markdown=True) + "\n")
         if goals:
             out.write("\n" + "\n".join("- " + g for g in goals) + "\n")
         chart = text_chart(table)

@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # run.sh - the benchmark in one command: installs what is missing, builds corvane (Release),
 # the input generator and the parse-only floors, generates the input sets once, then times
-# corvane, its peers (xsltproc, lxml) and the floors and prints one table.
+# corvane, its peers (xsltproc, lxml) and the floors and prints the tables.
 #
 # Usage: bench/run.sh [--smoke] [--runs N] [--gb | --large-mb N] [--sets LIST] [--workdir DIR]
-#                     [--disk]
+#                     [--disk] [--no-gzip]
 #
 #   --smoke        tiny sets, one run, peers' byte identity checked (under a minute)
 #   --runs N       runs per row, the median is reported (default 5; 1 for --smoke)
 #   --gb           the large set is one file of 1 GB (default 200 MB)
 #   --large-mb N   the large set is one file of N MB
-#   --sets LIST    comma-separated subset of small,medium,large (default all three)
+#   --sets LIST    comma-separated subset of small,medium,large (default all three); the
+#                  small and the large set come with their gzip-compressed twins,
+#                  small-gz and large-gz, whose rows take turns with theirs
 #   --workdir DIR  generated files, builds and results (default $TMPDIR/corvane-bench)
 #   --disk         timed output into the work directory, not a tmpfs (/dev/shm) with room
+#   --no-gzip      leave the compressed twins out
 #
 # Generated data stays in the work directory between runs and is made again only when
 # the generator or the set's size changes. Nothing is written into the repository.
@@ -25,9 +28,10 @@ large_mb=200
 sets=small,medium,large
 smoke=()
 disk=()
+no_gzip=()
 
 usage() {
-    sed -n '2,15s/^# \{0,1\}//p' "$0" >&2
+    sed -n '2,19s/^# \{0,1\}//p' "$0" >&2
     exit 2
 }
 
@@ -35,6 +39,7 @@ while [ $# -gt 0 ]; do
     case $1 in
     --smoke) smoke=(--smoke) ;;
     --disk) disk=(--disk) ;;
+    --no-gzip) no_gzip=(--no-gzip) ;;
     --runs) runs=${2:?}; shift ;;
     --gb) large_mb=1000 ;;
     --large-mb) large_mb=${2:?}; shift ;;
@@ -57,7 +62,7 @@ datadir=$workdir
 [ ${#smoke[@]} -gt 0 ] && datadir=$workdir/smoke
 
 "$repo/scripts/install-deps.sh" pkg-config xsltproc python3 python3-lxml libxml2-dev \
-    libexpat1-dev time gnuplot-nox
+    libexpat1-dev zlib1g-dev gzip time gnuplot-nox
 
 jobs=$(nproc)
 echo "building corvane (Release) in $workdir/build-corvane" >&2
@@ -68,7 +73,7 @@ cmake -S "$repo/bench" -B "$workdir/build-tools" >/dev/null
 cmake --build "$workdir/build-tools" -j"$jobs" >/dev/null
 
 # Debian's interpreter: it is the one python3-lxml is installed for.
-exec /usr/bin/python3 "$repo/bench/bench.py" "${smoke[@]}" "${disk[@]}" --runs "$runs" \
-    --large-mb "$large_mb" --sets "$sets" --workdir "$datadir" \
+exec /usr/bin/python3 "$repo/bench/bench.py" "${smoke[@]}" "${disk[@]}" "${no_gzip[@]}" \
+    --runs "$runs" --large-mb "$large_mb" --sets "$sets" --workdir "$datadir" \
     --corvane "$workdir/build-corvane/corvane" --tools "$workdir/build-tools" \
     --conf "$repo/bench/bench.conf" --peers "$repo/bench/peers"
