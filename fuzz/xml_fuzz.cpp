@@ -25,6 +25,7 @@
 #include "config/attribute.h"
 #include "config/loader.h"
 #include "convert/input/file_time.h"
+#include "convert/output/output_files.h"
 #include "convert/process_file.h"
 #include "convert/records/xml_handler.h"
 #include "convert/xml/xml_reader.h"
@@ -116,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (process.close_output_files(description) != 0)
             fail("output files not closed");
     } else {
-        process.abandon_output_files(description);
+        abandon_output_files(description);
     }
 
     QDir out(GL_param.output_path);
