@@ -28,6 +28,7 @@
 #include "control/progress.h"
 #include "convert/input/input_file.h"
 #include "convert/output/output_registry.h"
+#include "convert/output/output_stream.h"
 #include "convert/process_file.h"
 #include "convert/xml/xml_reader.h"
 #include "runtime/file_names.h"
@@ -119,6 +120,7 @@ sigset_t sigchld_only()
     if (input_lock >= 0)
         ::close(input_lock);
     output_registry_use(slot);
+    OUTPUT_STREAM::write_in_background(true);
     elog.log(QStringLiteral("INFO: processing file = ") + printable_name(file_name) +
              QLatin1Char('\n'));
     int status = process_file.start(GL_param.input_path, file_name);

@@ -18,11 +18,31 @@
 // The block size starts small and doubles up to its full size as the file grows.
 // The first write error is kept; later writes are dropped, and the file is cut back to
 // the last whole line it held before the failed write.
+//
+// Once a file has grown to full blocks, and where background writing is switched on, the
+// blocks are written by a thread of their own while the next ones are filled, so that
+// the copy into the file system's cache does not hold up the parse.
 class OUTPUT_STREAM
 {
 public:
     // Writes to fd, which stays the caller's.
     explicit OUTPUT_STREAM(int fd);
+    ~OUTPUT_STREAM();
+
+    // Large files of this process are written in the background from now on. A worker
+    // switches it on: it writes the output, and it forks no process after that.
+    static void write_in_background(bool on);
+
+    // Blocks on their way to the file, written by the background thread in the order
+    // they were handed over; at most one per stream at a time.
+    struct JOB {
+        int fd = -1;
+        const char *data = nullptr;
+        qsizetype size = 0;
+        qint64 whole_end = -1; // where the whole lines end in the file if it all goes in
+        bool done = true;
+        int error = 0; // errno of a failed write
+    };
 
     OUTPUT_STREAM &operator<<(const QString &text);
     void append(char c)
@@ -96,9 +116,15 @@ private:
     void grow(qsizetype more);
     void write_blocks();
     bool write_out(qsizetype size);
+    void hand_over(qsizetype size, qsizetype whole);
+    void finish_job();
 
     int fd;
     BUFFER buffer;
+    BUFFER spare; // the blocks a background job is writing
+    JOB job;
+    bool in_flight = false;
+    qint64 handed_over = 0; // bytes written or handed to the background thread
     // Where the last line that ends before the block size ends in the buffer (0: none
     // does). A line that ends past it has just been appended and set blocks going.
     qsizetype line_end = 0;

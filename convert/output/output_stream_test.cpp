@@ -59,47 +59,61 @@ protected:
     QFile file;
 };
 
+// Both ways of writing: in the writing thread, and (a worker's large files) blocks handed
+// to a thread of their own.
+const bool BOTH_WAYS[] = {false, true};
+
 TEST_F(Stream, EverythingReachesTheFileAfterTheLastFlush)
 {
-    OUTPUT_STREAM stream(file.handle());
-    const std::string all = write_lines(stream, 3000);
-    EXPECT_TRUE(stream.flush());
-    EXPECT_EQ(on_disk(), all);
+    for (const bool background : BOTH_WAYS) {
+        SCOPED_TRACE(background ? "in the background" : "in line");
+        file.close();
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        OUTPUT_STREAM::write_in_background(background);
+        OUTPUT_STREAM stream(file.handle());
+        const std::string all = write_lines(stream, 3000);
+        EXPECT_TRUE(stream.flush());
+        OUTPUT_STREAM::write_in_background(false);
+        EXPECT_EQ(on_disk(), all);
+    }
 }
 
 TEST_F(Stream, FailedWriteCutsTheFileBackToItsLastWholeLine)
 {
     // The file size limit makes a write fail at a byte that is neither a block nor a line
     // boundary; the process is spared the signal that comes with it.
-    for (const rlim_t limit : {700001, 1048576, 1048577, 1400000}) {
-        SCOPED_TRACE(limit);
-        file.close();
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        rlimit saved;
-        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit small = saved;
-        small.rlim_cur = limit;
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-        auto *previous = signal(SIGXFSZ, SIG_IGN);
+    for (const bool background : BOTH_WAYS)
+        for (const rlim_t limit : {700001, 1048576, 1048577, 1400000, 2900000}) {
+            SCOPED_TRACE(std::to_string(limit) + (background ? " in the background" : " in line"));
+            OUTPUT_STREAM::write_in_background(background);
+            file.close();
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            rlimit saved;
+            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+            rlimit small = saved;
+            small.rlim_cur = limit;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+            auto *previous = signal(SIGXFSZ, SIG_IGN);
 
-        OUTPUT_STREAM stream(file.handle());
-        const std::string all = write_lines(stream, 3000);
-        const bool flushed = stream.flush();
+            OUTPUT_STREAM stream(file.handle());
+            const std::string all = write_lines(stream, 3000);
+            const bool flushed = stream.flush();
 
-        setrlimit(RLIMIT_FSIZE, &saved);
-        signal(SIGXFSZ, previous);
+            setrlimit(RLIMIT_FSIZE, &saved);
+            signal(SIGXFSZ, previous);
+            OUTPUT_STREAM::write_in_background(false);
 
-        EXPECT_FALSE(flushed);
-        EXPECT_TRUE(stream.failed());
-        EXPECT_FALSE(stream.error_text().isEmpty());
-        const std::string kept = on_disk();
-        ASSERT_FALSE(kept.empty());
-        EXPECT_EQ(kept.back(), '\n');
-        EXPECT_EQ(all.compare(0, kept.size(), kept), 0) << "not a beginning of the output";
-        // Given up: the failed write (a block, or two for a line longer than one) and the
-        // line cut at the end of the write before.
-        EXPECT_GT(kept.size() + 1024 * 1024, static_cast<size_t>(limit));
-    }
+            EXPECT_FALSE(flushed);
+            EXPECT_TRUE(stream.failed());
+            EXPECT_FALSE(stream.error_text().isEmpty());
+            const std::string kept = on_disk();
+            ASSERT_FALSE(kept.empty());
+            EXPECT_EQ(kept.back(), '\n');
+            EXPECT_EQ(all.compare(0, kept.size(), kept), 0) << "not a beginning of the output";
+            // Given up: the failed write (a block, or two for a line longer than one) and the
+            // line cut at the end of the write before.
+            EXPECT_GT(kept.size() + 1024 * 1024, static_cast<size_t>(limit));
+        }
 }
 
 } // namespace
