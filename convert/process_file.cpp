@@ -54,6 +54,7 @@ void prepare_conversions()
     }
     QDateTime unused;
     file_time_from_name(QStringLiteral("x_20000101_0000.xml"), &unused);
+    prepare_gzip_input();
     prepare_xml_reader();
 }
 

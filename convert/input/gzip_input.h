@@ -13,6 +13,11 @@
 // whatever its name. The file offset is left where it was.
 bool holds_gzip(int fd);
 
+// Takes zlib once through its paths (state, window, copies), in the parent before the
+// first worker is forked: what zlib binds and sets up on first use is then inherited by
+// every worker instead of being done again in each of them.
+void prepare_gzip_input();
+
 // The decompressed text of a gzip file, read as it is parsed: the memory it takes does
 // not grow with the file. Several members one after the other (what joining .gz files
 // with cat gives) read as one text. A stream that breaks off, fails its check or is

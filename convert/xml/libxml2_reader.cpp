@@ -426,6 +426,9 @@ bool read_with_libxml2(INPUT_SOURCE &input, XMLInputHandler *handler)
     state.block_room =
         file_size > 0 && file_size < READ_BLOCK ? static_cast<int>(file_size) + 1 : READ_BLOCK;
     state.block.reset(new char[static_cast<size_t>(state.block_room)]);
+    // A small document is read in one go: a compressed one then inflates in one call.
+    if (file_size > 0 && file_size <= 2 * FIRST_READ)
+        state.read_size = state.block_room;
 
     xmlParserCtxtPtr context = xmlCreateIOParserCtxt(&sax, nullptr, read_input, close_input, &state,
                                                      XML_CHAR_ENCODING_NONE);
