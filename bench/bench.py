@@ -75,6 +75,24 @@ def mem_available():
     return 0
 
 
+def ensure_cached(name, directory, expected, doing, make):
+    """Makes a set in its directory again (with make, saying what it is doing) unless the
+    marker left by the last making reads as expected: what it was made from has not
+    changed."""
+    marker = os.path.join(directory, ".complete")
+    if os.path.exists(marker) and open(marker).read() == expected:
+        log(f"using the {name} set in {directory}")
+        return
+    remove(directory)
+    os.makedirs(directory)
+    log(doing)
+    started = time.monotonic()
+    make()
+    log(f"  {time.monotonic() - started:.1f} s")
+    with open(marker, "w") as out:
+        out.write(expected)
+
+
 class Data:
     """One generated set, cached in the work directory between runs of the script."""
 
@@ -91,19 +109,10 @@ class Data:
         return f"{self.count} {self.size} {SEED} {file_digest(self.measgen)}\n"
 
     def ensure(self):
-        marker = os.path.join(self.dir, ".complete")
-        expected = self.marker_text()
-        if os.path.exists(marker) and open(marker).read() == expected:
-            log(f"using the {self.name} set in {self.dir}")
-        else:
-            remove(self.dir)
-            os.makedirs(self.dir)
-            log(f"generating the {self.name} set ({self.count} x {self.size} bytes)")
-            started = time.monotonic()
-            run_quiet([self.measgen, self.dir, str(self.count), str(self.size), str(SEED)])
-            log(f"  {time.monotonic() - started:.1f} s")
-            with open(marker, "w") as out:
-                out.write(expected)
+        ensure_cached(self.name, self.dir, self.marker_text(),
+                      f"generating the {self.name} set ({self.count} x {self.size} bytes)",
+                      lambda: run_quiet([self.measgen, self.dir, str(self.count),
+                                         str(self.size), str(SEED)]))
         self.files = sorted(os.path.join(self.dir, f) for f in os.listdir(self.dir)
                             if f.endswith(".xml"))
         self.bytes = sum(os.path.getsize(f) for f in self.files)
@@ -123,21 +132,13 @@ class GzipData:
                                 f"-seed{SEED}-level{GZIP_LEVEL}")
 
     def ensure(self):
-        marker = os.path.join(self.dir, ".complete")
         expected = (self.plain.marker_text().rstrip("\n") +
                     f" gzip {GZIP_LEVEL} zlib {zlib.ZLIB_RUNTIME_VERSION}\n")
-        if os.path.exists(marker) and open(marker).read() == expected:
-            log(f"using the {self.name} set in {self.dir}")
-        else:
-            remove(self.dir)
-            os.makedirs(self.dir)
-            log(f"compressing the {self.plain.name} set (gzip level {GZIP_LEVEL})")
-            started = time.monotonic()
-            for path in self.plain.files:
-                gzip_file(path, os.path.join(self.dir, os.path.basename(path) + ".gz"))
-            log(f"  {time.monotonic() - started:.1f} s")
-            with open(marker, "w") as out:
-                out.write(expected)
+        ensure_cached(self.name, self.dir, expected,
+                      f"compressing the {self.plain.name} set (gzip level {GZIP_LEVEL})",
+                      lambda: [gzip_file(path, os.path.join(self.dir,
+                                                            os.path.basename(path) + ".gz"))
+                               for path in self.plain.files])
         self.files = sorted(os.path.join(self.dir, f) for f in os.listdir(self.dir)
                             if f.endswith(".xml.gz"))
         self.bytes = self.plain.bytes

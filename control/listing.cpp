@@ -25,8 +25,6 @@
 namespace
 {
 
-QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
-
 [[noreturn]] void input_directory_failed(const QString &reason)
 {
     elog.log(QStringLiteral("ERROR: could not read input path %1: %2\n")

@@ -51,8 +51,6 @@ int input_lock = -1;
 std::vector<qint64> input_sizes;
 PROGRESS progress;
 
-QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
-
 // A log line of texts and numbers put together on the stack. The lines the pool writes for
 // every file go this way: after each fork every page the parent writes to is copied
 // first, and text built on the heap would touch several of them each time.

@@ -92,19 +92,27 @@ TEST_F(Descriptions, AForeignNodeStopsTheSearch)
     EXPECT_NE(log.find("ERROR: expected token INPUTFILE\n"), std::string::npos) << log;
 }
 
+// Loads a description of one measurement of the "v" elements' text for the files that
+// match the pattern, with the global settings given.
+bool load_one_measurement(const std::string &globals, const std::string &pattern,
+                          const std::string &measurement)
+{
+    const std::string configuration = "GLOBALS { " + globals + " }\nINPUTFILE \"" + pattern +
+                                      "\" { GENERATES MEASUREMENT {\n  MEASUREMENTNAME \"" +
+                                      measurement +
+                                      "\" GRANULARITY 15MIN\n  MATCH { NEEDS \"v\" } COLUMNS { "
+                                      "ATTRIBUTE ( \"v\" ) \"V\" }\n} }\n";
+    std::vector<std::string> log;
+    return parse_text(configuration, &log) == 0;
+}
+
 // A file that vanishes after the listing fails before any output file is created: a
 // header-only file would claim an empty measurement and refuse the file's next delivery.
 TEST(Conversion, AnInputFileThatCannotBeOpenedFailsBeforeAnyOutput)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const char configuration[] = "GLOBALS { }\n"
-                                 "INPUTFILE \"^m_\" { GENERATES MEASUREMENT {\n"
-                                 "  MEASUREMENTNAME \"first\" GRANULARITY 15MIN\n"
-                                 "  MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"V\" }\n"
-                                 "} }\n";
-    std::vector<std::string> configuration_log;
-    ASSERT_EQ(parse_text(configuration, &configuration_log), 0);
+    ASSERT_TRUE(load_one_measurement("", "^m_", "first"));
     GL_param.output_path = dir.path();
 
     int result = 0;
@@ -141,13 +149,7 @@ TEST(Conversion, OutputNamesCarryTheInputNameAsItsBytes)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("in")));
-    const char configuration[] = "GLOBALS { FILE_MASK \"%1_%2_%3_%4_%5.data\" }\n"
-                                 "INPUTFILE \"^m\" { GENERATES MEASUREMENT {\n"
-                                 "  MEASUREMENTNAME \"v\" GRANULARITY 15MIN\n"
-                                 "  MATCH { NEEDS \"v\" } COLUMNS { ATTRIBUTE ( \"v\" ) \"V\" }\n"
-                                 "} }\n";
-    std::vector<std::string> configuration_log;
-    ASSERT_EQ(parse_text(configuration, &configuration_log), 0);
+    ASSERT_TRUE(load_one_measurement("FILE_MASK \"%1_%2_%3_%4_%5.data\"", "^m", "v"));
     GL_param.output_path = dir.path();
     const QString input_path = dir.filePath(QStringLiteral("in"));
 

@@ -21,15 +21,6 @@ constexpr unsigned char MAGIC_2 = 0x8b;
 // zlib's window bits for a gzip wrapper only: a raw or zlib stream is not taken for one.
 constexpr int GZIP_ONLY = 15 + 16;
 
-ssize_t read_retrying(int fd, void *buffer, size_t size)
-{
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, size);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
-}
-
 } // namespace
 
 bool holds_gzip(int fd)
@@ -76,15 +67,15 @@ struct GZIP_INPUT::STATE {
     unsigned char in[64 * 1024];
 };
 
-GZIP_INPUT::GZIP_INPUT(int file, const QString &path) : state(new STATE), fd(file), shown_path(path)
+GZIP_INPUT::GZIP_INPUT(int file, const QString &path)
+    : state(new STATE), compressed(file), shown_path(path)
 {
     memset(&state->stream, 0, sizeof state->stream);
     state->initialised = inflateInit2(&state->stream, GZIP_ONLY) == Z_OK;
     // The trailer of the last member holds the uncompressed size modulo 2^32.
-    struct stat info;
+    const qint64 size = compressed.size_hint();
     unsigned char trailer[4];
-    if (::fstat(fd, &info) == 0 && info.st_size >= 18 &&
-        ::pread(fd, trailer, sizeof trailer, info.st_size - 4) == 4)
+    if (size >= 18 && ::pread(file, trailer, sizeof trailer, size - 4) == 4)
         uncompressed_size = qint64(trailer[0]) | qint64(trailer[1]) << 8 |
                             qint64(trailer[2]) << 16 | qint64(trailer[3]) << 24;
 }
@@ -122,10 +113,10 @@ qint64 GZIP_INPUT::read(char *data, qint64 max_size)
         if (z.avail_in < needed && !s.file_ended) {
             if (z.avail_in > 0)
                 memmove(s.in, z.next_in, z.avail_in);
-            const ssize_t got =
-                read_retrying(fd, s.in + z.avail_in, sizeof s.in - size_t(z.avail_in));
+            const qint64 got = compressed.read(reinterpret_cast<char *>(s.in) + z.avail_in,
+                                               qint64(sizeof s.in) - z.avail_in);
             if (got < 0)
-                return fail(QString::fromLocal8Bit(strerror(errno)));
+                return fail(compressed.error_text());
             if (got == 0)
                 s.file_ended = true;
             z.next_in = s.in;

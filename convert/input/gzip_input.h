@@ -45,7 +45,7 @@ private:
     qint64 fail(const QString &reason);
 
     std::unique_ptr<STATE> state;
-    int fd;
+    FILE_SOURCE compressed; // the bytes of the file itself
     QString shown_path;
     qint64 uncompressed_size = 0;
     QString error;

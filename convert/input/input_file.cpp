@@ -26,8 +26,6 @@ QByteArray raw_path(const QString &input_path, const QString &file_name)
     return QFile::encodeName(input_path) + '/' + encode_file_name(file_name);
 }
 
-QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
-
 QString kind_of(mode_t mode)
 {
     if (S_ISDIR(mode))
@@ -131,16 +129,6 @@ int place_under_free_name(const QByteArray &directory, const QByteArray &name,
     return EEXIST;
 }
 
-int sync_directory(const QByteArray &directory)
-{
-    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int result = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return result;
-}
-
 // Copies the regular file `from` into a new hidden file of directory and syncs it; its
 // path in *copy. Returns 0 or an errno.
 int copy_into(const QByteArray &from, const QByteArray &directory, QByteArray *copy)
@@ -203,13 +191,7 @@ int move_input_file(const QString &input_path, const QString &file_name, const Q
     // A rename within one file system; it never replaces a file of that name.
     int error = place_under_free_name(
         into, name,
-        [&](const QByteArray &target) {
-            return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(),
-                               RENAME_NOREPLACE) == 0
-                       ? 0
-                       : errno;
-        },
-        &placed);
+        [&](const QByteArray &target) { return rename_without_replacing(from, target); }, &placed);
     if (error == EXDEV) {
         // Another file system: a synced copy takes a free name by a link, which fails
         // rather than replace anything, and only then does the input go.

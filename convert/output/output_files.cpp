@@ -76,8 +76,6 @@ QString granularity_letter(int sub_type)
     }
 }
 
-QString system_reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
-
 // The file time as FILENAME_PMS_DATEFORMAT writes it (yyMMddhhmm), counted out here: the
 // date-time formatter is a lot of code for a worker to fault in for ten digits. An
 // invalid time gives the empty text, as the formatter does.
@@ -447,15 +445,12 @@ int close_output_files(ATTRIBUTE *inputfile)
     }
     // The new directory entries must reach the disk too before the input may go.
     if (result == 0 && sync) {
-        int fd = ::open(QFile::encodeName(GL_param.output_path).constData(),
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 || ::fsync(fd) != 0) {
+        const int error = sync_directory(output_directory());
+        if (error != 0) {
             elog.log(QStringLiteral("ERROR: syncing output directory %1 failed: %2\n")
-                         .arg(printable_name(GL_param.output_path), system_reason(errno)));
+                         .arg(printable_name(GL_param.output_path), system_reason(error)));
             result = 1;
         }
-        if (fd >= 0)
-            ::close(fd);
     }
     return result;
 }
@@ -517,13 +512,8 @@ bool finish_interrupted_publication()
             return false;
         }
     }
-    if (GL_param.debug_level == 0) {
-        const int fd = ::open(output_directory().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-    }
+    if (GL_param.debug_level == 0)
+        sync_directory(output_directory());
     elog.log("WARNING: a run that was killed had converted this file completely - its output "
              "files are published, the file is not converted again\n");
     journal = path;

@@ -47,8 +47,6 @@ Entry *entry_of(int slot, int index)
                                      index * sizeof(Entry));
 }
 
-QString reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
-
 QString shown(const QByteArray &path) { return printable_name(decode_file_name(path)); }
 
 // The offset just past the last line feed of the file; -1 when it holds none, -2 when
@@ -88,7 +86,7 @@ void publish_mended(const Entry &entry, const QByteArray &final_path, const QStr
     } else if (error != 0) {
         elog.log(QStringLiteral("ERROR: could not give output file %1 of killed process %2 its "
                                 "final name: %3\n")
-                     .arg(file, process, reason(error)));
+                     .arg(file, process, system_reason(error)));
     }
 }
 
@@ -101,7 +99,7 @@ void mend_file(const Entry &entry, pid_t pid, bool publish)
     const QString process = QString::number(pid);
     const auto failed = [&](int error) {
         elog.log(QStringLiteral("ERROR: could not mend output file %1 of killed process %2: %3\n")
-                     .arg(file, process, reason(error)));
+                     .arg(file, process, system_reason(error)));
     };
     const int fd = ::open(entry.path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {

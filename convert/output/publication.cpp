@@ -19,8 +19,6 @@ namespace
 
 const QByteArray PART_SUFFIX = QByteArrayLiteral(".part");
 
-QString reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
-
 QString shown_path(const QByteArray &path) { return printable_name(decode_file_name(path)); }
 
 bool same_file(int fd, const QByteArray &path)
@@ -53,7 +51,7 @@ int create_part(const QByteArray &part_path, const QString &shown)
 {
     const auto failed = [&](int error) {
         elog.log(QStringLiteral("ERROR: could not open file %1\n").arg(shown));
-        elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(reason(error)));
+        elog.log(QStringLiteral("ERROR: system strerror() %1\n").arg(system_reason(error)));
         return -1;
     };
     // A few rounds at most: each takes the name as it finds it, and only another process
@@ -111,14 +109,5 @@ int create_part(const QByteArray &part_path, const QString &shown)
 
 int publish_part(const QByteArray &part_path, const QByteArray &final_path)
 {
-    if (::renameat2(AT_FDCWD, part_path.constData(), AT_FDCWD, final_path.constData(),
-                    RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // A file system without a rename that refuses to replace: a link refuses it too.
-    if (::link(part_path.constData(), final_path.constData()) != 0)
-        return errno;
-    ::unlink(part_path.constData());
-    return 0;
+    return rename_without_replacing(part_path, final_path);
 }
