@@ -75,6 +75,12 @@ def mem_available():
     return 0
 
 
+def ratio_text(a, b):
+    """a ÷ b with two decimals; a dash where b is too small to divide by (the CPU time of a
+    smoke run can read 0.00)."""
+    return f"{a / b:.2f}" if b > 0 else "-"
+
+
 def ensure_cached(name, directory, expected, doing, make):
     """Makes a set in its directory again (with make, saying what it is doing) unless the
     marker left by the last making reads as expected: what it was made from has not
@@ -563,7 +569,7 @@ def targets(table):
               small_t1["seconds"] / fork_1["seconds"], 1.4, at_most=True,
               detail=f" ({small_t1['seconds']:.2f} s and {fork_1['seconds']:.2f} s; CPU time "
                      f"{small_t1['cpu']:.2f} s and {fork_1['cpu']:.2f} s, "
-                     f"{small_t1['cpu'] / fork_1['cpu']:.2f})")
+                     f"{ratio_text(small_t1['cpu'], fork_1['cpu'])})")
     if small_t1 and small_d1 and fork_1 and fork_2:
         corvane_gain = small_t1["seconds"] / small_d1["seconds"]
         floor_gain = fork_1["seconds"] / fork_2["seconds"]
