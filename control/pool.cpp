@@ -112,8 +112,9 @@ sigset_t sigchld_only()
     return set;
 }
 
-[[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name, int slot)
+[[noreturn]] void run_worker(PROCESS_FILE &process_file, int file_index, int slot)
 {
+    const QString file_name = GL_param.input_files.at(file_index);
     GL_param.mypid = getpid();
     if (input_lock >= 0)
         ::close(input_lock);
@@ -204,7 +205,8 @@ void run_pool()
     INPUT_LISTING listing = list_input_directory();
     for (const QByteArray &record : listing.stale_records)
         ::unlink(record.constData());
-    GL_param.input_files = listing.names;
+    GL_param.input_files = FILE_LIST(listing.names);
+    listing.names.clear();
     input_sizes = std::move(listing.sizes);
     elog.log(QStringLiteral("INFO: corvane will execute %1 processes parallel\n")
                  .arg(GL_param.parallel_processes));
@@ -261,9 +263,6 @@ void fork_new_process()
             exit_program();
         }
         ++GL_param.file_index;
-        // A reference: a copy would write to the name's shared data, a page the parent then
-        // pays a fault for after every fork.
-        const QString &file_name = GL_param.input_files.at(GL_param.file_index);
         PROCESS_FILE process_file;
         const int slot =
             int(std::find(slot_worker.begin(), slot_worker.end(), 0) - slot_worker.begin());
@@ -275,7 +274,7 @@ void fork_new_process()
             exit(8);
         }
         if (pid == 0)
-            run_worker(process_file, file_name, slot);
+            run_worker(process_file, GL_param.file_index, slot);
         // Written by the parent among its own lines, in the pool's order; the worker does
         // not wait for it, so its first lines may come before or after this one.
         if (GL_param.debug_level >= 1)

@@ -44,6 +44,49 @@ QRegExp &file_name_pattern(const ATTRIBUTE *inputfile)
     return file_name_patterns.back().second;
 }
 
+// What the parent works out for every listed file before the first fork: the description
+// that takes it, the time its name gives and that time as the records write it. Done
+// here for all files in one go, it costs a few microseconds a file; done in a worker,
+// the pattern matcher, the time zone code and the date formatter are code and memory
+// the worker has to fault in afresh for every file.
+struct PREPARED_FILE {
+    ATTRIBUTE *description = nullptr;
+    QDateTime time;
+    int stamp_end = 0; // where the file's stamp ends in prepared_stamps
+    qint8 match = 0;   // what find_current_inputfile() gives
+    bool has_time = false;
+};
+std::vector<PREPARED_FILE> prepared_files;
+// The stamps one after the other: a small string each would take a block of the heap.
+QByteArray prepared_stamps;
+bool stamps_prepared = false;
+
+// 0 and the description that takes the file; 22 when none does, 1 when the list holds
+// something other than a description (the caller says so).
+int match_description(const QString &file_name, ATTRIBUTE **found)
+{
+    for (ATTRIBUTE *node = GL_param.record_descriptions; node != nullptr; node = node->next) {
+        if (node->type != tok::INPUTFILE)
+            return 1;
+        QRegExp &pattern = file_name_pattern(node);
+        if (pattern.isValid() && pattern.indexIn(file_name, 0, QRegExp::CaretAtZero) >= 0) {
+            *found = node;
+            return 0;
+        }
+    }
+    return 22;
+}
+
+// What the parent prepared for the file this worker was forked for; null for any other.
+const PREPARED_FILE *prepared(const QString &file_name)
+{
+    const int index = GL_param.file_index;
+    if (index < 0 || size_t(index) >= prepared_files.size() ||
+        index >= GL_param.input_files.size() || GL_param.input_files.view(index) != file_name)
+        return nullptr;
+    return &prepared_files[size_t(index)];
+}
+
 } // namespace
 
 void prepare_conversions()
@@ -56,6 +99,22 @@ void prepare_conversions()
     file_time_from_name(QStringLiteral("x_20000101_0000.xml"), &unused);
     prepare_gzip_input();
     prepare_xml_reader();
+
+    const FILE_LIST &names = GL_param.input_files;
+    stamps_prepared = ATTRIBUTE::find(GL_param.record_descriptions, tok::UTC_FILESTAMP) != nullptr;
+    prepared_files.assign(size_t(names.size()), PREPARED_FILE());
+    prepared_stamps.clear();
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        PREPARED_FILE &file = prepared_files[size_t(i)];
+        const QString name = names.at(i);
+        file.match = qint8(match_description(name, &file.description));
+        file.has_time = file_time_from_name(name, &file.time);
+        // A name without a time gets the time of its conversion: its stamp waits for it.
+        if (file.has_time && stamps_prepared)
+            prepared_stamps += file_stamp_text(file.time);
+        file.stamp_end = int(prepared_stamps.size());
+    }
+    prepared_stamps.squeeze();
 }
 
 namespace
@@ -84,18 +143,16 @@ int finish_input(const QString &input_path, const QString &file_name, int *input
 int PROCESS_FILE::find_current_inputfile(QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::set_current_measurement()\n");
-    for (ATTRIBUTE *node = GL_param.record_descriptions; node != nullptr; node = node->next) {
-        if (node->type != tok::INPUTFILE) {
-            elog.log("ERROR: expected token INPUTFILE\n");
-            return 1;
-        }
-        QRegExp &pattern = file_name_pattern(node);
-        if (pattern.isValid() && pattern.indexIn(file_name, 0, QRegExp::CaretAtZero) >= 0) {
-            GL_param.current_description = node;
-            return 0;
-        }
-    }
-    return 22;
+    ATTRIBUTE *found = nullptr;
+    const PREPARED_FILE *known = prepared(file_name);
+    const int result = known != nullptr ? known->match : match_description(file_name, &found);
+    if (known != nullptr)
+        found = known->description;
+    if (result == 1)
+        elog.log("ERROR: expected token INPUTFILE\n");
+    if (result == 0)
+        GL_param.current_description = found;
+    return result;
 }
 
 int PROCESS_FILE::start(QString input_path, QString file_name)
@@ -119,7 +176,11 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     } closed_at_return{input};
 
     GL_param.input_name = input_name_for_output(file_name);
-    if (!file_time_from_name(file_name, &GL_param.file_time)) {
+    const PREPARED_FILE *known = prepared(file_name);
+    if (known != nullptr && known->has_time)
+        GL_param.file_time = known->time;
+    if (known != nullptr ? !known->has_time
+                         : !file_time_from_name(file_name, &GL_param.file_time)) {
         elog.log("WARNING: could not extract date/time from input file name - using current "
                  "time\n");
         elog.log("INFO: input file extensions is not \"_yyyyMMdd_hhmm.xml\"\n");
@@ -155,6 +216,13 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     bool parsed;
     {
         XMLInputHandler handler;
+        QByteArray stamp;
+        if (known != nullptr && known->has_time && stamps_prepared) {
+            const int from = known == &prepared_files.front() ? 0 : known[-1].stamp_end;
+            stamp = QByteArray::fromRawData(prepared_stamps.constData() + from,
+                                            known->stamp_end - from);
+            handler.use_file_stamp(&stamp);
+        }
         parsed = xml_reader(*source, &handler);
     }
     // The parser may stop reading right after the root element, before the check at the

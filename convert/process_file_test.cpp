@@ -92,6 +92,34 @@ TEST_F(Descriptions, AForeignNodeStopsTheSearch)
     EXPECT_NE(log.find("ERROR: expected token INPUTFILE\n"), std::string::npos) << log;
 }
 
+// The parent works the choice out for every listed file before the first fork; a worker
+// takes it only for the file it was forked for, and logs as if it had chosen itself.
+TEST_F(Descriptions, WhatTheParentPreparedServesOnlyItsOwnFile)
+{
+    describe({"^perf_.*\\.xml$", "perf"});
+    GL_param.input_files = FILE_LIST({"perf_1.xml", "x_perf", "other.xml"});
+    prepare_conversions();
+    int result = -1;
+    for (int index : {0, 1, 2}) {
+        GL_param.file_index = index;
+        EXPECT_EQ(choose("perf_1.xml", &result), 0) << index;
+        EXPECT_EQ(choose("x_perf", &result), 1) << index;
+        EXPECT_EQ(choose("other.xml", &result), -1) << index;
+        EXPECT_EQ(result, 22);
+    }
+    TearDown();
+    nodes.clear();
+    describe({".*"}, tok::MEASUREMENT);
+    const std::string quiet = captured_stderr([] { prepare_conversions(); });
+    EXPECT_EQ(quiet, "");
+    GL_param.file_index = 2;
+    const std::string log = captured_stderr([&] { choose("other.xml", &result); });
+    EXPECT_EQ(result, 1);
+    EXPECT_NE(log.find("ERROR: expected token INPUTFILE\n"), std::string::npos) << log;
+    GL_param.input_files = FILE_LIST();
+    GL_param.file_index = -1;
+}
+
 // Loads a description of one measurement of the "v" elements' text for the files that
 // match the pattern, with the global settings given.
 bool load_one_measurement(const std::string &globals, const std::string &pattern,
@@ -153,6 +181,10 @@ TEST(Conversion, OutputNamesCarryTheInputNameAsItsBytes)
     GL_param.output_path = dir.path();
     const QString input_path = dir.filePath(QStringLiteral("in"));
 
+    // The parent prepared the times of other files: a worker keeps to its own file's name.
+    GL_param.input_files = FILE_LIST({"m_20200101_0000.xml", "m\u00e8_20090317_1415.XML"});
+    prepare_conversions();
+    GL_param.file_index = 0;
     const QByteArray latin1 = "m\xe8_20090317_1415.XML";
     const QByteArray too_long = "m_20090317_1430_" + QByteArray(235, 'x') + ".xml";
     int results[2] = {-1, -1};
@@ -168,6 +200,8 @@ TEST(Conversion, OutputNamesCarryTheInputNameAsItsBytes)
             [&] { results[i] = PROCESS_FILE().start(input_path, decode_file_name(raw)); });
     }
     reset_configuration();
+    GL_param.input_files = FILE_LIST();
+    GL_param.file_index = -1;
 
     EXPECT_EQ(results[0], 0) << log;
     EXPECT_EQ(results[1], 1) << log;

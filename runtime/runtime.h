@@ -15,6 +15,8 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include "runtime/file_list.h"
+
 class ATTRIBUTE;
 
 extern const QString DEFAULT_CONFIG_FILE;
@@ -72,7 +74,7 @@ public:
     int processes_running;
     int processes_succeeded;
     int processes_failed;
-    QStringList input_files;
+    FILE_LIST input_files;
     int file_index;
     QString file_mask;
     QString time_format;

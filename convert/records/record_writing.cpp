@@ -46,9 +46,8 @@ QString one_log_line(const QString &text)
 // The file time is a local time taken from the input file name. In a zone that skips an
 // hour in spring, a name inside the gap gives a local time that does not exist; its date
 // and time fields still hold what the name says, and they are written without any zone.
-QString file_stamp()
+QString file_stamp(const QDateTime &time)
 {
-    const QDateTime &time = GL_param.file_time;
     if (time.isValid() || !time.date().isValid() || !time.time().isValid())
         return time.toString(GL_param.time_format);
     return QDateTime(time.date(), time.time(), Qt::UTC).toString(GL_param.time_format);
@@ -133,6 +132,8 @@ void mark_changed(const COLUMN_PLAN &column)
 
 } // namespace
 
+QByteArray file_stamp_text(const QDateTime &time) { return file_stamp(time).toUtf8(); }
+
 void XMLInputHandler::prepare_output()
 {
     plan->column_separator = GL_param.column_separator.toUtf8().constData();
@@ -140,7 +141,11 @@ void XMLInputHandler::prepare_output()
     const BYTE_STRING &separator = plan->column_separator;
     plan->separator_to_blank =
         !separator.isEmpty() && !(separator.size() == 1 && plain_prefix(separator.data(), 1) == 0);
-    plan->file_stamp = file_stamp().toUtf8().constData();
+    const QByteArray stamp =
+        known_file_stamp != nullptr ? *known_file_stamp : file_stamp_text(GL_param.file_time);
+    // Up to a NUL character, should the format hold one.
+    plan->file_stamp.clear();
+    plan->file_stamp.append(stamp.constData(), int(qstrnlen(stamp.constData(), stamp.size())));
     keep_on_one_line(plan->file_stamp);
     plan->record_separator = DEFAULT_RECORD_SEPARATOR.toUtf8().constData();
     for (MEASUREMENT_PLAN &m : plan->measurements) {

@@ -3,6 +3,8 @@
 #ifndef CORVANE_XML_HANDLER_H
 #define CORVANE_XML_HANDLER_H
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include "convert/records/element_stack.h"
@@ -47,6 +49,10 @@ public:
     void reset_needs(ATTRIBUTE *measurement);
     int write_output_files(ATTRIBUTE *measurement);
 
+    // The file time as the records write it, worked out beforehand for this file: the
+    // handler takes it instead of formatting GL_param.file_time itself.
+    void use_file_stamp(const QByteArray *stamp) { known_file_stamp = stamp; }
+
     ELEMENT_STACK hierarchy;
     BYTE_STRING current_text;
 
@@ -74,6 +80,11 @@ private:
     void keep_on_one_line(BYTE_STRING &value);
 
     HANDLER_PLAN *plan;
+    const QByteArray *known_file_stamp = nullptr;
 };
+
+// The file time as a UTC_FILESTAMP column writes it, in UTF-8, before any character of
+// it is made safe for a record line.
+QByteArray file_stamp_text(const QDateTime &time);
 
 #endif
