@@ -87,6 +87,15 @@ const PREPARED_FILE *prepared(const QString &file_name)
     return &prepared_files[size_t(index)];
 }
 
+// The file's stamp as the parent formatted it; a null array where it did not.
+QByteArray prepared_stamp(const PREPARED_FILE *file)
+{
+    if (file == nullptr || !file->has_time || !stamps_prepared)
+        return QByteArray();
+    const int from = file == &prepared_files.front() ? 0 : file[-1].stamp_end;
+    return QByteArray::fromRawData(prepared_stamps.constData() + from, file->stamp_end - from);
+}
+
 } // namespace
 
 void prepare_conversions()
@@ -95,8 +104,6 @@ void prepare_conversions()
         if (node->type == tok::INPUTFILE)
             file_name_pattern(node);
     }
-    QDateTime unused;
-    file_time_from_name(QStringLiteral("x_20000101_0000.xml"), &unused);
     prepare_gzip_input();
     prepare_xml_reader();
 
@@ -144,10 +151,13 @@ int PROCESS_FILE::find_current_inputfile(QString file_name)
 {
     elog.debug(3, "CALLED: PROCESS_FILE::set_current_measurement()\n");
     ATTRIBUTE *found = nullptr;
-    const PREPARED_FILE *known = prepared(file_name);
-    const int result = known != nullptr ? known->match : match_description(file_name, &found);
-    if (known != nullptr)
+    int result;
+    if (const PREPARED_FILE *known = prepared(file_name)) {
+        result = known->match;
         found = known->description;
+    } else {
+        result = match_description(file_name, &found);
+    }
     if (result == 1)
         elog.log("ERROR: expected token INPUTFILE\n");
     if (result == 0)
@@ -216,13 +226,9 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     bool parsed;
     {
         XMLInputHandler handler;
-        QByteArray stamp;
-        if (known != nullptr && known->has_time && stamps_prepared) {
-            const int from = known == &prepared_files.front() ? 0 : known[-1].stamp_end;
-            stamp = QByteArray::fromRawData(prepared_stamps.constData() + from,
-                                            known->stamp_end - from);
+        const QByteArray stamp = prepared_stamp(known);
+        if (!stamp.isNull())
             handler.use_file_stamp(&stamp);
-        }
         parsed = xml_reader(*source, &handler);
     }
     // The parser may stop reading right after the root element, before the check at the

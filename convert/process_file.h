@@ -23,10 +23,10 @@ public:
     static bool (*xml_reader)(INPUT_SOURCE &input, XMLInputHandler *handler);
 };
 
-// Compiles what every conversion needs (file name patterns, the time expression), sets
-// the XML reader up and works out, for every file of GL_param.input_files, the
-// description that takes it and the time its name gives; called in the parent, before
-// any worker is forked. A worker takes these for the file at GL_param.file_index.
+// Compiles the file name patterns, sets the XML reader up and works out, for every file of
+// GL_param.input_files, the description that takes it and the time its name gives; called
+// in the parent, before any worker is forked. A worker takes these for the file at
+// GL_param.file_index.
 void prepare_conversions();
 
 #endif

@@ -19,7 +19,6 @@ public:
     explicit FILE_LIST(const QStringList &names);
 
     qsizetype size() const { return qsizetype(ends.size()); }
-    bool isEmpty() const { return ends.empty(); }
     QStringView view(qsizetype index) const
     {
         const qsizetype from = index == 0 ? 0 : ends[size_t(index - 1)];
