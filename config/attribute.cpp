@@ -54,11 +54,16 @@ bool ATTRIBUTE::is_column() const
     case tok::ATTRIBUTE_REGEXP:
     case tok::UTC_FILESTAMP:
     case tok::ATTRIBUTE_ARG:
+    case tok::WORDLIST:
+    case tok::ELEMENTLIST:
+    case tok::LISTKEY:
         return true;
     default:
         return false;
     }
 }
+
+bool ATTRIBUTE::is_list() const { return type == tok::WORDLIST || type == tok::ELEMENTLIST; }
 
 namespace
 {
@@ -121,6 +126,15 @@ QString dump_line(const ATTRIBUTE *node)
     case tok::ATTRIBUTE_ARG:
         return QStringLiteral("ATTRIBUTE_ARG ( POINTER, \"%1\" ) %2\n")
             .arg(node->argument, node->name);
+    case tok::WORDLIST:
+        return QStringLiteral("WORDLIST ( POINTER ) %1\n").arg(node->name);
+    case tok::ELEMENTLIST:
+        if (node->sub_type == tok::ATTRIBUTE_ARG)
+            return QStringLiteral("ELEMENTLIST ( POINTER, \"%1\" ) %2\n")
+                .arg(node->argument, node->name);
+        return QStringLiteral("ELEMENTLIST ( POINTER ) %1\n").arg(node->name);
+    case tok::LISTKEY:
+        return QStringLiteral("LISTKEY %1\n").arg(node->name);
     default:
         return QStringLiteral("undefined ATTRIBUTE type = %1\n").arg(node->type);
     }

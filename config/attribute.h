@@ -28,6 +28,8 @@ public:
     // Number of nodes in the child list (the length of an element path).
     int child_count() const;
     bool is_column() const;
+    // WORDLIST and ELEMENTLIST: columns that hold a list of items, one line each.
+    bool is_list() const;
 
     ATTRIBUTE *next;
     ATTRIBUTE *child;

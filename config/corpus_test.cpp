@@ -103,6 +103,10 @@ TEST_F(Corpus, ExampleUsesEveryStatementAndColumnKind)
         {tok::ATTRIBUTE_REGEXP, 0},
         {tok::UTC_FILESTAMP, 0},
         {tok::ATTRIBUTE_ARG, 0},
+        {tok::WORDLIST, 0},
+        {tok::ELEMENTLIST, 0},
+        {tok::ELEMENTLIST, tok::ATTRIBUTE_ARG},
+        {tok::LISTKEY, 0},
     };
     EXPECT_EQ(kinds, every);
     // Every global setting is given, with a value other than its default.
@@ -112,6 +116,7 @@ TEST_F(Corpus, ExampleUsesEveryStatementAndColumnKind)
     EXPECT_NE(GL_param.time_format, defaults.time_format);
     EXPECT_NE(GL_param.column_separator, defaults.column_separator);
     EXPECT_NE(GL_param.max_header_size, defaults.max_header_size);
+    EXPECT_NE(GL_param.missing_values, defaults.missing_values);
 }
 
 } // namespace

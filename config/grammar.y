@@ -29,6 +29,7 @@ class ATTRIBUTE;
 %token MATCH AND NEEDS VOID POINTER COLUMNS
 %token ATTRIBUTE ATTRIBUTE_BOOL ATTRIBUTE_CONVERT ATTRIBUTE_REGEXP UTC_FILESTAMP
 %token MS_TO_UTC MS_TO_LOCAL STRING_TO_LOCAL STRING_TO_UTC ATTRIBUTE_ARG
+%token MISSING_VALUES EMPTY REPEAT WORDLIST ELEMENTLIST LISTKEY
 
 %type <node> inputfile_blocks inputfile_block measurement_blocks measurement_block
 %type <node> measurement_items measurement_item match_items match_item path path_element
@@ -49,6 +50,8 @@ global_setting
     | TIME_FORMAT STRING      { set_time_format($2); }
     | COLUMN_SEPARATOR STRING { set_column_separator($2); }
     | HEADER_SIZE_MAX NUMBER  { set_max_header_size($2); }
+    | MISSING_VALUES EMPTY    { set_missing_values(true); }
+    | MISSING_VALUES REPEAT   { set_missing_values(false); }
     ;
 inputfile_blocks
     : inputfile_blocks inputfile_block { $$ = append($1, $2); }
@@ -116,6 +119,14 @@ column_item
         { $$ = new_node(TK_ATTRIBUTE_REGEXP, 0, $7, $5, $3); }
     | ATTRIBUTE_ARG '(' path ',' STRING ')' STRING
         { $$ = new_node(TK_ATTRIBUTE_ARG, 0, $7, $5, $3); }
+    | WORDLIST '(' path ')' STRING
+        { $$ = new_node(TK_WORDLIST, 0, $5, nullptr, $3); }
+    | ELEMENTLIST '(' path ')' STRING
+        { $$ = new_node(TK_ELEMENTLIST, 0, $5, nullptr, $3); }
+    | ELEMENTLIST '(' path ',' STRING ')' STRING
+        { $$ = new_node(TK_ELEMENTLIST, TK_ATTRIBUTE_ARG, $7, $5, $3); }
+    | LISTKEY STRING
+        { $$ = new_node(TK_LISTKEY, 0, $2, nullptr, nullptr); }
     ;
 
 %%

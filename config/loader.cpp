@@ -54,6 +54,12 @@ SAME_CODE(MS_TO_LOCAL);
 SAME_CODE(STRING_TO_LOCAL);
 SAME_CODE(STRING_TO_UTC);
 SAME_CODE(ATTRIBUTE_ARG);
+SAME_CODE(MISSING_VALUES);
+SAME_CODE(EMPTY);
+SAME_CODE(REPEAT);
+SAME_CODE(WORDLIST);
+SAME_CODE(ELEMENTLIST);
+SAME_CODE(LISTKEY);
 #undef SAME_CODE
 static_assert(tok::NUMBER_OUT_OF_RANGE == int(TK_GLOBAL_UNDEF),
               "an out-of-range number is no token");
@@ -103,6 +109,11 @@ void set_time_format(char *literal) { GL_param.time_format = take_text(literal);
 void set_column_separator(char *literal) { GL_param.column_separator = take_text(literal); }
 
 void set_max_header_size(int size) { GL_param.max_header_size = size; }
+
+void set_missing_values(bool empty)
+{
+    GL_param.missing_values = empty ? MISSING_VALUES_EMPTY : MISSING_VALUES_REPEAT;
+}
 
 ATTRIBUTE *new_node(int type, int sub_type, char *name, char *argument, ATTRIBUTE *child)
 {

@@ -15,6 +15,7 @@ void set_file_mask(char *literal);
 void set_time_format(char *literal);
 void set_column_separator(char *literal);
 void set_max_header_size(int size);
+void set_missing_values(bool empty);
 
 ATTRIBUTE *new_node(int type, int sub_type, char *name, char *argument, ATTRIBUTE *child);
 ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item);

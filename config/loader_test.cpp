@@ -22,7 +22,7 @@ namespace
 
 const char *type_name(int type)
 {
-    return type >= 261 && type <= 290 ? KEYWORDS[type - 261].token : "?";
+    return type >= 261 && type <= tok::LISTKEY ? KEYWORDS[type - 261].token : "?";
 }
 
 // A list in one line: TYPE/SUBTYPE=name,argument[child list], nodes separated by blanks.
@@ -128,6 +128,12 @@ TEST_F(Loader, AcceptedFilesKeepFileOrder)
          "INPUTFILE=f[MEASUREMENT[COLUMNS[ATTRIBUTE=E ATTRIBUTE_BOOL=B[POINTER=a] "
          "ATTRIBUTE_REGEXP=R,^(x)[POINTER=a] ATTRIBUTE_CONVERT/MS_TO_UTC=U[POINTER=a] "
          "ATTRIBUTE_CONVERT/MS_TO_LOCAL=L ATTRIBUTE_CONVERT/STRING_TO_LOCAL=S,hh[POINTER=a]]]]"},
+        // List columns: a keyed element list is told apart by its subtype.
+        {"GLOBALS{}" + m +
+             "COLUMNS { WORDLIST ( \"a\" -> \"b\" ) \"W\" ELEMENTLIST ( ) \"E\" "
+             "ELEMENTLIST ( \"a\", \"p\" ) \"K\" LISTKEY \"P\" } } }",
+         "INPUTFILE=f[MEASUREMENT[COLUMNS[WORDLIST=W[POINTER=a POINTER=b] ELEMENTLIST=E "
+         "ELEMENTLIST/ATTRIBUTE_ARG=K,p[POINTER=a] LISTKEY=P]]]"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.text);
@@ -138,16 +144,21 @@ TEST_F(Loader, AcceptedFilesKeepFileOrder)
 
 TEST_F(Loader, GlobalSettingsAndLiteralText)
 {
+    EXPECT_EQ(GL_param.missing_values, MISSING_VALUES_NOT_GIVEN);
     ASSERT_EQ(load("GLOBALS { VERSION \"a\" VERSION \"b\" HEADER_SIZE_MAX -5 "
+                   "MISSING_VALUES REPEAT MISSING_VALUES EMPTY "
                    "COLUMN_SEPARATOR \";\" TIME_FORMAT \"yyyy\n hh\" }\n"
                    "INPUTFILE \"\xc3\xa4\\d\" { }"),
               0);
     EXPECT_EQ(GL_param.file_tag, QStringLiteral("b")) << "a later statement wins";
+    EXPECT_EQ(GL_param.missing_values, MISSING_VALUES_EMPTY);
     EXPECT_EQ(GL_param.max_header_size, -5);
     EXPECT_EQ(GL_param.column_separator, QStringLiteral(";"));
     EXPECT_EQ(GL_param.time_format, QStringLiteral("yyyy\n hh"));
     // Bytes are taken one by one as Latin-1, backslashes as they stand.
     EXPECT_EQ(GL_param.record_descriptions->name, QString::fromUtf8("\u00c3\u00a4\\d"));
+    ASSERT_EQ(load("GLOBALS { MISSING_VALUES EMPTY MISSING_VALUES REPEAT }"), 0);
+    EXPECT_EQ(GL_param.missing_values, MISSING_VALUES_REPEAT);
 }
 
 TEST_F(Loader, RefusedFilesReportTheLineOfTheOffendingToken)
@@ -176,6 +187,14 @@ TEST_F(Loader, RefusedFilesReportTheLineOfTheOffendingToken)
         {m + "COLUMNS { ATTRIBUTE ( \"a\" ) } } }", 4},
         {m + "COLUMNS { UTC_FILESTAMP \"t } } }", 4},
         {g + "}", 2},
+        {"GLOBALS {\nMISSING_VALUES }", 2},
+        {"GLOBALS {\nMISSING_VALUES \"EMPTY\" }", 2},
+        {g + "INPUTFILE \"f\" {\nMISSING_VALUES EMPTY }", 3},
+        {m + "COLUMNS {\nWORDLIST ( \"a\", \"p\" ) \"W\" } } }", 5},
+        {m + "COLUMNS {\nELEMENTLIST ( \"a\" ) } } }", 5},
+        {m + "COLUMNS {\nELEMENTLIST ( \"a\", \"p\", \"q\" ) \"E\" } } }", 5},
+        {m + "COLUMNS {\nLISTKEY ( \"a\" ) \"K\" } } }", 5},
+        {m + "MATCH {\nNEEDS \"a\" LISTKEY \"K\" } } }", 5},
         {"GLOBALS { VERSION\n\"a\nb\"\n5 }", 3},
         {std::string("GLOBALS {\0}", 11), 1},
         {"GLOBALS {\f}", 1},

@@ -112,7 +112,13 @@ inline const KEYWORD KEYWORDS[] = {{"GLOBALS", "GLOBALS"},
                                    {"MS_TO_LOCAL", "MS_TO_LOCAL"},
                                    {"STRING_TO_LOCAL", "STRING_TO_LOCAL"},
                                    {"STRING_TO_UTC", "STRING_TO_UTC"},
-                                   {"ARGATTRIBUTE", "ATTRIBUTE_ARG"}};
+                                   {"ARGATTRIBUTE", "ATTRIBUTE_ARG"},
+                                   {"MISSING_VALUES", "MISSING_VALUES"},
+                                   {"EMPTY", "EMPTY"},
+                                   {"REPEAT", "REPEAT"},
+                                   {"WORDLIST", "WORDLIST"},
+                                   {"ELEMENTLIST", "ELEMENTLIST"},
+                                   {"LISTKEY", "LISTKEY"}};
 
 // A path in the source tree. The build compiles by absolute paths, so this header's own
 // path locates the tree.

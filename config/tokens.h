@@ -45,6 +45,12 @@ enum code : int {
     STRING_TO_LOCAL,
     STRING_TO_UTC,
     ATTRIBUTE_ARG, // 290
+    MISSING_VALUES,
+    EMPTY,
+    REPEAT,
+    WORDLIST,
+    ELEMENTLIST,
+    LISTKEY, // 296
 };
 
 // Returned by the scanner for a number that does not fit into an int. No rule of the

@@ -78,7 +78,19 @@ void check_columns(ATTRIBUTE *inputfile, ATTRIBUTE *measurement)
     ATTRIBUTE *columns = measurement->find(tok::COLUMNS);
     if (columns == nullptr)
         return;
+    bool lists = false;
+    for (ATTRIBUTE *column = columns->child; column != nullptr; column = column->next)
+        lists = lists || column->is_list();
     for (ATTRIBUTE *column = columns->child; column != nullptr; column = column->next) {
+        if (column->is_list() && column->child == nullptr)
+            problem(where(inputfile, measurement) +
+                    QStringLiteral(": list column %1 has an empty path, so every file it "
+                                   "matches fails")
+                        .arg(quoted(column->name)));
+        if (column->type == tok::LISTKEY && !lists)
+            problem(where(inputfile, measurement) +
+                    QStringLiteral(": LISTKEY column %1 without a list column stays empty")
+                        .arg(quoted(column->name)));
         if (column->name.size() > GL_param.max_header_size)
             problem(where(inputfile, measurement) +
                     QStringLiteral(": column name %1 has %2 characters, more than the header "

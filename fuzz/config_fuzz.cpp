@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     GL_param.time_format = defaults.time_format;
     GL_param.column_separator = defaults.column_separator;
     GL_param.max_header_size = defaults.max_header_size;
+    GL_param.missing_values = defaults.missing_values;
 
     FILE *stream = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     if (stream == nullptr)

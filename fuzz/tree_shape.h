@@ -21,13 +21,14 @@ inline int child_level(const ATTRIBUTE *node, level where, QString *fault)
 {
     const int type = node->type;
     const int sub = node->sub_type;
+    const bool keyed_list = type == tok::ELEMENTLIST && sub == tok::ATTRIBUTE_ARG;
     const bool takes_argument = type == tok::ATTRIBUTE_BOOL || type == tok::ATTRIBUTE_REGEXP ||
-                                type == tok::ATTRIBUTE_ARG ||
+                                type == tok::ATTRIBUTE_ARG || keyed_list ||
                                 (type == tok::ATTRIBUTE_CONVERT &&
                                  (sub == tok::STRING_TO_LOCAL || sub == tok::STRING_TO_UTC));
     if (!takes_argument && !node->argument.isEmpty())
         *fault = QStringLiteral("argument on node type %1").arg(type);
-    if (type != tok::GRANULARITY && type != tok::ATTRIBUTE_CONVERT && sub != 0)
+    if (type != tok::GRANULARITY && type != tok::ATTRIBUTE_CONVERT && !keyed_list && sub != 0)
         *fault = QStringLiteral("subtype on node type %1").arg(type);
     switch (where) {
     case INPUTFILES:
@@ -55,8 +56,10 @@ inline int child_level(const ATTRIBUTE *node, level where, QString *fault)
             return -1;
         break;
     case COLUMN_LIST:
-        if (type == tok::UTC_FILESTAMP)
+        if (type == tok::UTC_FILESTAMP || type == tok::LISTKEY)
             return -1;
+        if (type == tok::WORDLIST || type == tok::ELEMENTLIST)
+            return PATH;
         if (type == tok::ATTRIBUTE_CONVERT && sub >= tok::MS_TO_UTC && sub <= tok::STRING_TO_UTC)
             return PATH;
         if (type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||

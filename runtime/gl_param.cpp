@@ -77,8 +77,9 @@ GL_PARAM::GL_PARAM()
       current_description(nullptr), config_line(0), parallel_processes(1), processes_started(0),
       processes_running(0), processes_succeeded(0), processes_failed(0), file_index(-1),
       file_mask(DEFAULT_FILE_MASK), time_format(DEFAULT_TIME_FORMAT),
-      column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30), min_age(-1),
-      check_only(false), progress(false), input_path_given(false)
+      column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30),
+      missing_values(MISSING_VALUES_NOT_GIVEN), min_age(-1), check_only(false), progress(false),
+      input_path_given(false)
 {
 }
 
@@ -163,6 +164,10 @@ void GL_PARAM::dump()
              QStringLiteral(">\n"));
     elog.log(QStringLiteral("INFO: max header size: <%1>\n").arg(max_header_size));
     // Shown only when given, so that the listing of a run without them stays as it was.
+    if (missing_values != MISSING_VALUES_NOT_GIVEN)
+        elog.log(QStringLiteral("INFO: missing values: <%1>\n")
+                     .arg(missing_values == MISSING_VALUES_EMPTY ? QStringLiteral("EMPTY")
+                                                                 : QStringLiteral("REPEAT")));
     if (!error_path.isEmpty())
         elog.log(QStringLiteral("INFO: error directory: <") + error_path + QStringLiteral(">\n"));
     if (min_age >= 0)

@@ -48,6 +48,10 @@ public:
     void debug(int level, const QString &message);
 };
 
+// MISSING_VALUES of the configuration: whether a value of an element belongs to that
+// element (EMPTY) or stays until it is captured again (REPEAT). Not given, it is REPEAT.
+enum MISSING_VALUES_MODE { MISSING_VALUES_NOT_GIVEN, MISSING_VALUES_REPEAT, MISSING_VALUES_EMPTY };
+
 // All settings of a run and the run state of the parent process.
 class GL_PARAM
 {
@@ -80,6 +84,7 @@ public:
     QString time_format;
     QString column_separator;
     int max_header_size;
+    MISSING_VALUES_MODE missing_values;
     // Settings beyond the configuration file, from the command line only.
     QString error_path;    // -e: where input files that failed are moved; empty: they stay
     qint64 min_age;        // -a: seconds an input file must be old; -1: any age

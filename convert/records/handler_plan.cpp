@@ -10,7 +10,7 @@ namespace
 
 // Files the measurement's columns and conditions under the number of the name their path
 // ends with. The plan must stay where it is from here on: its columns point back to it.
-void build_index(MEASUREMENT_PLAN *m, int name_count)
+void build_index(MEASUREMENT_PLAN *m, int name_count, std::deque<LIST_ITEMS> &lists)
 {
     const size_t size = static_cast<size_t>(name_count);
     m->sound = m->node->type == tok::MEASUREMENT && m->columns != nullptr;
@@ -21,6 +21,7 @@ void build_index(MEASUREMENT_PLAN *m, int name_count)
     m->visit_all_at_end = false;
     m->visit_all_at_start = false;
     m->changed_from = 0;
+    m->lists.clear();
     for (size_t i = 0; i < m->column_plans.size(); ++i) {
         COLUMN_PLAN &column = m->column_plans[i];
         column.owner = m;
@@ -28,7 +29,14 @@ void build_index(MEASUREMENT_PLAN *m, int name_count)
         const int type = column.node->type;
         const bool at_start = type == tok::ATTRIBUTE_ARG;
         const bool at_end = type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
-                            type == tok::ATTRIBUTE_CONVERT || type == tok::ATTRIBUTE_REGEXP;
+                            type == tok::ATTRIBUTE_CONVERT || type == tok::ATTRIBUTE_REGEXP ||
+                            column.node->is_list();
+        if (column.node->is_list()) {
+            lists.emplace_back();
+            column.list = &lists.back();
+            column.keyed = type == tok::ELEMENTLIST && column.node->sub_type == tok::ATTRIBUTE_ARG;
+            m->lists.push_back(&column);
+        }
         if (!column.node->is_column()) {
             m->visit_all_at_end = m->visit_all_at_start = true;
             continue;
@@ -131,6 +139,70 @@ void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TA
     }
 }
 
+void LIST_ITEMS::index_keys()
+{
+    by_key.clear();
+    for (size_t i = 0; i < items.size(); ++i)
+        by_key[key(items[i])] = static_cast<int>(i);
+    unique_keys = by_key.size() == items.size();
+    indexed = true;
+}
+
+int LIST_ITEMS::find(std::string_view wanted)
+{
+    if (!indexed)
+        index_keys();
+    const auto found = by_key.find(wanted);
+    return found == by_key.end() ? -1 : found->second;
+}
+
+// A value belongs to the element that carries it and to the one that holds that element:
+// it is emptied where its path, or its path without the last name, starts. An element
+// list collects the items of one holder, and starts anew with each holder.
+void HANDLER_PLAN::file_start_work(MEASUREMENT_PLAN *m, bool empty_missing_values)
+{
+    for (COLUMN_PLAN &column : m->column_plans) {
+        if (column.fault != PATH_FAULT::none || column.path.count <= 0 || !column.path.complete)
+            continue;
+        const int names = column.path.count;
+        const auto empty_from = [&](int leading) {
+            const size_t id =
+                static_cast<size_t>(column.path.ids[static_cast<size_t>(leading - 1)]);
+            clear_at_start[id].push_back({&column, leading});
+            work_at_start[id] = true;
+        };
+        bool element_value = false;
+        switch (column.type) {
+        case tok::ATTRIBUTE:
+        case tok::ATTRIBUTE_BOOL:
+        case tok::ATTRIBUTE_CONVERT:
+        case tok::ATTRIBUTE_REGEXP:
+        case tok::ATTRIBUTE_ARG:
+            element_value = empty_missing_values;
+            break;
+        case tok::WORDLIST:
+            element_value = true;
+            break;
+        case tok::ELEMENTLIST:
+            if (names >= 2)
+                empty_from(names - 1);
+            if (column.keyed) {
+                const size_t id = static_cast<size_t>(column.path.last_id());
+                keys_at_start[id].push_back(&column);
+                work_at_start[id] = true;
+            }
+            break;
+        default:
+            break;
+        }
+        if (element_value) {
+            empty_from(names);
+            if (names >= 2)
+                empty_from(names - 1);
+        }
+    }
+}
+
 MEASUREMENT_PLAN &HANDLER_PLAN::of(ATTRIBUTE *measurement)
 {
     for (MEASUREMENT_PLAN &m : measurements) {
@@ -143,11 +215,11 @@ MEASUREMENT_PLAN &HANDLER_PLAN::of(ATTRIBUTE *measurement)
     }
     others.emplace_back();
     prepare_measurement(&others.back(), measurement, names);
-    build_index(&others.back(), names.count());
+    build_index(&others.back(), names.count(), lists);
     return others.back();
 }
 
-void HANDLER_PLAN::build(ATTRIBUTE *description)
+void HANDLER_PLAN::build(ATTRIBUTE *description, bool empty_missing_values)
 {
     for (ATTRIBUTE *m = description != nullptr ? description->child : nullptr; m != nullptr;
          m = m->next) {
@@ -160,9 +232,13 @@ void HANDLER_PLAN::build(ATTRIBUTE *description)
     measurements_at_end.assign(name_count, {});
     start_captures.assign(name_count, {});
     start_captures_only.assign(name_count, true);
+    clear_at_start.assign(name_count, {});
+    keys_at_start.assign(name_count, {});
+    work_at_start.assign(name_count, false);
     for (size_t index = 0; index < measurements.size(); ++index) {
         MEASUREMENT_PLAN &m = measurements[index];
-        build_index(&m, names.count());
+        build_index(&m, names.count(), lists);
+        file_start_work(&m, empty_missing_values);
         // Faults are reported at every element, and some conditions hold at every end.
         const bool faulty = m.node->type != tok::MEASUREMENT || m.columns == nullptr;
         const bool every_start = faulty || m.visit_all_at_start;

@@ -60,6 +60,19 @@ struct ELEMENT_PATH {
     void prepare(ATTRIBUTE *first, int pointer_count, NAME_TABLE &table);
     int last_id() const { return ids.empty() ? 0 : ids.back(); }
     bool matches(const ELEMENT_STACK &open) const;
+    // Whether its first `names` names (at least one) name the innermost open elements,
+    // the last of them being known to be the innermost one's.
+    bool leads_outer(const ELEMENT_STACK &open, int names) const
+    {
+        const int first = open.size() - names;
+        if (first < 0)
+            return false;
+        for (int i = names - 2; i >= 0; --i) {
+            if (open.id(first + i) != ids[static_cast<size_t>(i)])
+                return false;
+        }
+        return true;
+    }
     // The same for a complete path of at least one name whose last name is known to be
     // that of the innermost open element.
     bool matches_outer(const ELEMENT_STACK &open) const
@@ -75,6 +88,47 @@ struct ELEMENT_PATH {
     }
 };
 
+// The items of a list column (WORDLIST, ELEMENTLIST) for the element being read: their
+// texts and keys one after the other in one buffer, so that a list of any length costs
+// two allocations that are kept from one element to the next.
+struct LIST_ITEMS {
+    struct ITEM {
+        int key_at;
+        int key_size; // -1: numbered, the key is the item's number
+        int text_at;
+        int text_size;
+    };
+    BYTE_STRING bytes;
+    std::vector<ITEM> items;
+    // ELEMENTLIST with an attribute: the keys taken at the starts of the elements that are
+    // open now, the innermost last; an item takes its key at its element's end.
+    std::vector<BYTE_STRING> pending_keys;
+    int pending = 0;
+    // The item for each key, the last one where several have it; made when first asked
+    // for after a change.
+    std::unordered_map<std::string_view, int> by_key;
+    bool indexed = false;
+    bool unique_keys = false; // no key occurs twice
+
+    void clear()
+    {
+        bytes.clear();
+        items.clear();
+        indexed = false;
+    }
+    std::string_view text(const ITEM &item) const
+    {
+        return std::string_view(bytes.data() + item.text_at, static_cast<size_t>(item.text_size));
+    }
+    std::string_view key(const ITEM &item) const
+    {
+        return std::string_view(bytes.data() + item.key_at, static_cast<size_t>(item.key_size));
+    }
+    void index_keys();
+    // The item whose key reads as `key`, or -1.
+    int find(std::string_view key);
+};
+
 // What stops a column's capture before its path is even looked at.
 enum class PATH_FAULT { none, missing, not_pointer };
 
@@ -85,7 +139,16 @@ struct COLUMN_PLAN {
     ELEMENT_PATH path;
     std::string argument; // UTF-8: the compared text, or the attribute's local name
     MEASUREMENT_PLAN *owner = nullptr;
-    int position = 0; // among the measurement's columns
+    int position = 0;           // among the measurement's columns
+    LIST_ITEMS *list = nullptr; // list columns only
+    bool keyed = false;         // ELEMENTLIST with an attribute for its keys
+};
+
+// A column to be emptied at the start of an element: when its path's first `names` names
+// name the innermost open elements.
+struct CLEARING {
+    COLUMN_PLAN *column;
+    int names;
 };
 
 // A condition of MATCH with its path.
@@ -126,6 +189,19 @@ struct MEASUREMENT_PLAN {
     BYTE_STRING last_line;
     std::vector<int> last_ends;
     int changed_from = 0;
+
+    // The list columns in column order; the first one gives a record its lines.
+    std::vector<COLUMN_PLAN *> lists;
+    // What each column writes in a line of a measurement with lists.
+    struct LINE_PART {
+        enum KIND { VALUE, FIRST_ITEM, PARTNER_ITEM, KEY, NONE } kind;
+        const BYTE_STRING *value; // VALUE
+        int partner;              // PARTNER_ITEM: which of the other lists (1, 2, ...)
+    };
+    std::vector<LINE_PART> line_parts;
+    std::vector<int> partners;      // per list, the item a line writes (-1: none)
+    std::vector<int> missing;       // per list, the lines of a record without its item
+    std::vector<int> first_missing; // per list, the first item of the first list without
 };
 
 struct HANDLER_PLAN {
@@ -146,10 +222,23 @@ struct HANDLER_PLAN {
     // enough at an element start when none of them has a fault to report there.
     std::vector<std::vector<COLUMN_PLAN *>> start_captures;
     std::vector<char> start_captures_only;
+    // Per name number, what the start of such an element does whether it has attributes or
+    // not: the columns it empties (MISSING_VALUES EMPTY, and lists, which always belong to
+    // their element), and the keyed element lists that take their key there.
+    std::vector<std::vector<CLEARING>> clear_at_start;
+    std::vector<std::vector<COLUMN_PLAN *>> keys_at_start;
+    std::vector<char> work_at_start;
+    std::deque<LIST_ITEMS> lists;
+    BYTE_STRING empty_value; // what a LISTKEY writes in a measurement without lists
 
     // Prepares the measurements of the description (may be null) and files them by name.
-    void build(ATTRIBUTE *description);
+    // With empty_missing_values (MISSING_VALUES EMPTY), values are emptied where their
+    // element starts.
+    void build(ATTRIBUTE *description, bool empty_missing_values = false);
     MEASUREMENT_PLAN &of(ATTRIBUTE *measurement);
+
+private:
+    void file_start_work(MEASUREMENT_PLAN *m, bool empty_missing_values);
 };
 
 void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TABLE &names);

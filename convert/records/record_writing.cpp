@@ -123,6 +123,88 @@ bool path_usable(const COLUMN_PLAN &column)
     return true;
 }
 
+void prepare_line_parts(MEASUREMENT_PLAN &m, const BYTE_STRING &file_stamp)
+{
+    m.line_parts.clear();
+    m.partners.assign(m.lists.size(), -1);
+    if (m.lists.empty())
+        return;
+    for (const COLUMN_PLAN &column : m.column_plans) {
+        MEASUREMENT_PLAN::LINE_PART part{MEASUREMENT_PLAN::LINE_PART::NONE, nullptr, 0};
+        switch (column.node->type) {
+        case tok::ATTRIBUTE:
+        case tok::ATTRIBUTE_BOOL:
+        case tok::ATTRIBUTE_CONVERT:
+        case tok::ATTRIBUTE_REGEXP:
+        case tok::ATTRIBUTE_ARG:
+            part = {MEASUREMENT_PLAN::LINE_PART::VALUE, &column.node->result, 0};
+            break;
+        case tok::UTC_FILESTAMP:
+            part = {MEASUREMENT_PLAN::LINE_PART::VALUE, &file_stamp, 0};
+            break;
+        case tok::LISTKEY:
+            part.kind = MEASUREMENT_PLAN::LINE_PART::KEY;
+            break;
+        case tok::WORDLIST:
+        case tok::ELEMENTLIST:
+            for (size_t j = 0; j < m.lists.size(); ++j) {
+                if (m.lists[j] == &column)
+                    part = {j == 0 ? MEASUREMENT_PLAN::LINE_PART::FIRST_ITEM
+                                   : MEASUREMENT_PLAN::LINE_PART::PARTNER_ITEM,
+                            nullptr, static_cast<int>(j)};
+            }
+            break;
+        default:
+            break;
+        }
+        m.line_parts.push_back(part);
+    }
+}
+
+bool is_word_break(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The number of an item as its key reads: decimal, without leading zeros.
+std::string_view number_text(int number, char (&digits)[16])
+{
+    char *end = digits + sizeof digits;
+    char *at = end;
+    do {
+        *--at = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number > 0);
+    return std::string_view(at, static_cast<size_t>(end - at));
+}
+
+// The item of a numbered list whose number reads as the key, or -1.
+int numbered_item(const LIST_ITEMS &list, std::string_view key)
+{
+    if (key.empty() || key.size() > 9 || key[0] == '0')
+        return -1;
+    int number = 0;
+    for (const char c : key) {
+        if (c < '0' || c > '9')
+            return -1;
+        number = number * 10 + (c - '0');
+    }
+    return number <= static_cast<int>(list.items.size()) ? number - 1 : -1;
+}
+
+// The item of another list that goes with the key of item `index` of the first list.
+int partner_item(COLUMN_PLAN &column, std::string_view key, int index)
+{
+    LIST_ITEMS &list = *column.list;
+    if (!column.keyed)
+        return numbered_item(list, key);
+    // Lists paired by key mostly hold their keys in the same order: the item at the same
+    // place is the one when no key occurs twice.
+    if (!list.indexed)
+        list.index_keys();
+    if (list.unique_keys && index < static_cast<int>(list.items.size()) &&
+        list.key(list.items[static_cast<size_t>(index)]) == key)
+        return index;
+    return list.find(key);
+}
+
 // The line of the column's measurement must be put together again from this column on.
 void mark_changed(const COLUMN_PLAN &column)
 {
@@ -162,12 +244,18 @@ void XMLInputHandler::prepare_output()
             case tok::UTC_FILESTAMP:
                 m.record_values.push_back(&plan->file_stamp);
                 break;
+            case tok::LISTKEY:
+            case tok::WORDLIST:
+            case tok::ELEMENTLIST:
+                m.record_values.push_back(&plan->empty_value);
+                break;
             default:
                 m.record_values.clear();
                 goto next_measurement;
             }
         }
-    next_measurement:;
+    next_measurement:
+        prepare_line_parts(m, plan->file_stamp);
     }
 }
 
@@ -202,13 +290,16 @@ bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
     case tok::ATTRIBUTE_BOOL:
     case tok::ATTRIBUTE_CONVERT:
     case tok::ATTRIBUTE_REGEXP:
+    case tok::WORDLIST:
+    case tok::ELEMENTLIST:
         if (!path_usable(column))
             return false;
         if (column.path.matches(hierarchy))
-            take_value_at_end(column);
+            return take_value_at_end(column);
         return true;
     case tok::UTC_FILESTAMP:
     case tok::ATTRIBUTE_ARG:
+    case tok::LISTKEY:
         return true;
     default:
         elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");
@@ -216,17 +307,22 @@ bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
     }
 }
 
-void XMLInputHandler::capture_listed_at_end(COLUMN_PLAN &column)
+bool XMLInputHandler::capture_listed_at_end(COLUMN_PLAN &column)
 {
     if (column.path.matches_outer(hierarchy))
-        take_value_at_end(column);
+        return take_value_at_end(column);
+    return true;
 }
 
-void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
+bool XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
 {
     mark_changed(column);
     ATTRIBUTE *node = column.node;
     switch (column.type) {
+    case tok::WORDLIST:
+        return take_words(column);
+    case tok::ELEMENTLIST:
+        return take_element_item(column);
     case tok::ATTRIBUTE:
         node->result = current_text;
         keep_on_one_line(node->result);
@@ -267,6 +363,120 @@ void XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
         break;
     }
     }
+    return true;
+}
+
+void XMLInputHandler::start_of_element(int id, const XML_ATTRIBUTE *atts, int count)
+{
+    const size_t at = static_cast<size_t>(id);
+    for (const CLEARING &clearing : plan->clear_at_start[at]) {
+        COLUMN_PLAN &column = *clearing.column;
+        if (!column.path.leads_outer(hierarchy, clearing.names))
+            continue;
+        if (column.list != nullptr) {
+            column.list->clear();
+        } else {
+            column.node->result.clear();
+            mark_changed(column);
+        }
+    }
+    for (COLUMN_PLAN *column : plan->keys_at_start[at]) {
+        if (!column->path.matches_outer(hierarchy))
+            continue;
+        LIST_ITEMS &list = *column->list;
+        if (list.pending == static_cast<int>(list.pending_keys.size()))
+            list.pending_keys.emplace_back();
+        BYTE_STRING &key = list.pending_keys[static_cast<size_t>(list.pending++)];
+        key.clear();
+        // As for an attribute column: the last attribute of that local name wins.
+        for (int i = 0; i < count; ++i) {
+            const XML_TEXT &name = atts[i].local_name;
+            if (static_cast<size_t>(name.size) == column->argument.size() &&
+                same_bytes(name.data, column->argument.data(), name.size)) {
+                take_attribute_value(key, atts[i].value);
+                if (plan->separator_to_blank)
+                    blank_separators(key, plan->column_separator);
+            }
+        }
+    }
+}
+
+bool XMLInputHandler::list_within_limit(COLUMN_PLAN &column, int more)
+{
+    if (static_cast<qint64>(column.list->bytes.size()) + more <= MAX_LIST_BYTES)
+        return true;
+    elog.log(QStringLiteral("ERROR: the items of list column \"%1\" hold more than %2 bytes\n")
+                 .arg(column.node->name)
+                 .arg(MAX_LIST_BYTES));
+    return false;
+}
+
+bool XMLInputHandler::take_words(COLUMN_PLAN &column)
+{
+    LIST_ITEMS &list = *column.list;
+    list.clear();
+    if (!list_within_limit(column, current_text.size()))
+        return false;
+    // The words are cut out of one copy of the text; only a separator that is another
+    // text needs them one by one.
+    list.bytes.assign(current_text.data(), current_text.size());
+    const char *text = list.bytes.data();
+    const int size = list.bytes.size();
+    int k = 0;
+    for (;;) {
+        while (k < size && is_word_break(text[k]))
+            ++k;
+        if (k >= size)
+            break;
+        const int start = k;
+        while (k < size && !is_word_break(text[k]))
+            ++k;
+        list.items.push_back({0, -1, start, k - start});
+    }
+    if (plan->separator_to_blank) {
+        BYTE_STRING words;
+        words.assign(list.bytes.data(), list.bytes.size());
+        list.bytes.clear();
+        BYTE_STRING word;
+        for (LIST_ITEMS::ITEM &item : list.items) {
+            word.assign(words.data() + item.text_at, item.text_size);
+            blank_separators(word, plan->column_separator);
+            item.text_at = list.bytes.size();
+            item.text_size = word.size();
+            list.bytes.append(word.data(), word.size());
+        }
+    }
+    return true;
+}
+
+bool XMLInputHandler::take_element_item(COLUMN_PLAN &column)
+{
+    LIST_ITEMS &list = *column.list;
+    BYTE_STRING no_key;
+    const BYTE_STRING &key = column.keyed && list.pending > 0
+                                 ? list.pending_keys[static_cast<size_t>(--list.pending)]
+                                 : no_key;
+    if (!list_within_limit(column, key.size() + current_text.size()))
+        return false;
+    LIST_ITEMS::ITEM item;
+    item.key_at = list.bytes.size();
+    item.key_size = column.keyed ? key.size() : -1;
+    list.bytes.append(key.data(), key.size());
+    item.text_at = list.bytes.size();
+    list.bytes.append(current_text.data(), current_text.size());
+    if (holds_control(current_text.data(), current_text.size()))
+        blank_line_breaks(list.bytes, item.text_at);
+    if (plan->separator_to_blank) {
+        BYTE_STRING text;
+        text.assign(list.bytes.data() + item.text_at, list.bytes.size() - item.text_at);
+        blank_separators(text, plan->column_separator);
+        list.bytes.truncate(item.text_at);
+        list.bytes.append(text.data(), text.size());
+    }
+    item.text_size = list.bytes.size() - item.text_at;
+    list.items.push_back(item);
+    list.indexed = false;
+    return true;
 }
 
 void XMLInputHandler::keep_on_one_line(BYTE_STRING &value)
@@ -302,7 +512,9 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
         return 1;
     }
     OUTPUT_STREAM &stream = *m.node->stream;
-    if (!m.record_values.empty()) {
+    if (!m.lists.empty()) {
+        write_list_record(m);
+    } else if (!m.record_values.empty()) {
         compose_line(m);
         stream.append(m.last_line.data(), m.last_line.size());
     } else {
@@ -314,6 +526,83 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
         elog.log(QStringLiteral("ERROR: writing file %1/%2 failed: %3\n")
                      .arg(GL_param.output_path, m.node->file_name, stream.error_text()));
         return 1;
+    }
+    return 0;
+}
+
+// A record of a measurement with lists: one line per item of its first list, in their
+// order, none when that list is empty. The other lists give the items of the same key.
+int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
+{
+    OUTPUT_STREAM &stream = *m.node->stream;
+    if (m.line_parts.size() != m.column_plans.size())
+        prepare_line_parts(m, plan->file_stamp);
+    const COLUMN_PLAN &first = *m.lists[0];
+    const LIST_ITEMS &items = *first.list;
+    const size_t list_count = m.lists.size();
+    // Per other list: how many lines found no item of their key, and the first of them.
+    m.missing.assign(list_count, 0);
+    m.first_missing.assign(list_count, -1);
+    const BYTE_STRING &separator = plan->column_separator;
+    const BYTE_STRING &line_end = plan->record_separator;
+    char digits[16];
+    const int item_count = static_cast<int>(items.items.size());
+    for (int i = 0; i < item_count; ++i) {
+        const LIST_ITEMS::ITEM &item = items.items[static_cast<size_t>(i)];
+        const std::string_view key =
+            item.key_size < 0 ? number_text(i + 1, digits) : items.key(item);
+        for (size_t j = 1; j < list_count; ++j) {
+            const int partner = partner_item(*m.lists[j], key, i);
+            m.partners[j] = partner;
+            if (partner < 0 && m.missing[j]++ == 0)
+                m.first_missing[j] = i;
+        }
+        const size_t parts = m.line_parts.size();
+        for (size_t c = 0; c < parts; ++c) {
+            if (c > 0)
+                stream.append(separator.data(), separator.size());
+            const MEASUREMENT_PLAN::LINE_PART &part = m.line_parts[c];
+            std::string_view text;
+            switch (part.kind) {
+            case MEASUREMENT_PLAN::LINE_PART::VALUE:
+                text = part.value->view();
+                break;
+            case MEASUREMENT_PLAN::LINE_PART::FIRST_ITEM:
+                text = items.text(item);
+                break;
+            case MEASUREMENT_PLAN::LINE_PART::PARTNER_ITEM: {
+                const int partner = m.partners[static_cast<size_t>(part.partner)];
+                if (partner >= 0) {
+                    const LIST_ITEMS &other = *m.lists[static_cast<size_t>(part.partner)]->list;
+                    text = other.text(other.items[static_cast<size_t>(partner)]);
+                }
+            } break;
+            case MEASUREMENT_PLAN::LINE_PART::KEY:
+                text = key;
+                break;
+            case MEASUREMENT_PLAN::LINE_PART::NONE:
+                elog.log(
+                    "ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
+                break;
+            }
+            stream.append(text.data(), static_cast<qsizetype>(text.size()));
+        }
+        stream.append(line_end.data(), line_end.size());
+        stream.line_done();
+    }
+    for (size_t j = 1; j < list_count; ++j) {
+        if (m.missing[j] == 0)
+            continue;
+        const LIST_ITEMS::ITEM &item = items.items[static_cast<size_t>(m.first_missing[j])];
+        const std::string_view key =
+            item.key_size < 0 ? number_text(m.first_missing[j] + 1, digits) : items.key(item);
+        elog.log(QStringLiteral("WARNING: %1 of the %2 items of list column \"%3\" have no item "
+                                "of the same key in list column \"%4\" (the first: key \"%5\"), "
+                                "written with it empty\n")
+                     .arg(m.missing[j])
+                     .arg(item_count)
+                     .arg(first.node->name, m.lists[j]->node->name,
+                          QString::fromUtf8(key.data(), static_cast<int>(key.size()))));
     }
     return 0;
 }
@@ -364,6 +653,8 @@ void XMLInputHandler::write_columns_one_by_one(MEASUREMENT_PLAN &m)
             break;
         case tok::UTC_FILESTAMP:
             stream.append(plan->file_stamp.data(), plan->file_stamp.size());
+            break;
+        case tok::LISTKEY:
             break;
         default:
             elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");

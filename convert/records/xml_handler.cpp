@@ -111,6 +111,9 @@ bool XMLInputHandler::startElement(XML_TEXT qName, int id, const XML_ATTRIBUTE *
     }
     hierarchy.push(qName, id);
     current_text.clear();
+    if (static_cast<size_t>(id) < plan->work_at_start.size() &&
+        plan->work_at_start[static_cast<size_t>(id)])
+        start_of_element(id, atts, count);
     if (count == 0)
         return true;
     return capture_attributes(atts, count);
@@ -235,8 +238,10 @@ bool XMLInputHandler::end_of_element()
                     return false;
             }
         } else {
-            for (COLUMN_PLAN *column : listed_for(m.end_columns, id))
-                capture_listed_at_end(*column);
+            for (COLUMN_PLAN *column : listed_for(m.end_columns, id)) {
+                if (!capture_listed_at_end(*column))
+                    return false;
+            }
         }
         if (conditions_met(m) && write_record(m) != 0) {
             elog.log("ERROR: problem during writing data\n");
@@ -284,6 +289,6 @@ void XMLInputHandler::prepare()
 {
     delete plan;
     plan = new HANDLER_PLAN;
-    plan->build(GL_param.current_description);
+    plan->build(GL_param.current_description, GL_param.missing_values == MISSING_VALUES_EMPTY);
     prepare_output();
 }

@@ -59,6 +59,8 @@ public:
     // Deeper documents are refused: no measurement file comes near this, and a reader
     // that recurses per level would run out of stack long before any limit of its own.
     static constexpr int MAX_DEPTH = ELEMENT_STACK::CAPACITY;
+    // The items of one list column hold at most as much as the text of one element may.
+    static constexpr int MAX_LIST_BYTES = 16 * 1024 * 1024;
 
 private:
     [[gnu::noinline]] void take_text_with_cr(XML_TEXT ch);
@@ -69,8 +71,15 @@ private:
     void take_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts, int count);
     bool capture_at_end(COLUMN_PLAN &column);
     // For a column filed under the name of the ending element, with a sound path.
-    void capture_listed_at_end(COLUMN_PLAN &column);
-    void take_value_at_end(COLUMN_PLAN &column);
+    bool capture_listed_at_end(COLUMN_PLAN &column);
+    bool take_value_at_end(COLUMN_PLAN &column);
+    // What an element's start does besides its attribute captures: values that belong to
+    // the element are emptied, keyed lists take the key of their next item.
+    void start_of_element(int id, const XML_ATTRIBUTE *atts, int count);
+    bool take_words(COLUMN_PLAN &column);
+    bool take_element_item(COLUMN_PLAN &column);
+    bool list_within_limit(COLUMN_PLAN &column, int more);
+    int write_list_record(MEASUREMENT_PLAN &m);
     bool end_of_element();
     bool conditions_met(MEASUREMENT_PLAN &m);
     void clear_conditions(MEASUREMENT_PLAN &m);

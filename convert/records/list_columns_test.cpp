@@ -1,0 +1,217 @@
+// list_columns_test.cpp - values that belong to their element (MISSING_VALUES), list
+// columns and the lines a record with lists writes, from the configuration's text to the
+// output files.
+
+#include <string>
+#include <vector>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "config/attribute.h"
+#include "config/test_support.h"
+#include "convert/output/output_files.h"
+#include "convert/records/xml_handler.h"
+#include "convert/xml/xml_reader.h"
+#include "runtime/runtime.h"
+
+namespace
+{
+
+class Lists : public ConfigurationTest
+{
+protected:
+    // Loads GLOBALS and one INPUTFILE with the given measurement blocks, converts the
+    // document and returns the output file of each measurement, header line included, in
+    // the order of their names.
+    std::vector<std::string> convert(const std::string &globals, const std::string &measurements,
+                                     const std::string &xml)
+    {
+        std::vector<std::string> loaded;
+        EXPECT_EQ(parse_text("GLOBALS { " + globals + " } INPUTFILE \"x\" { " + measurements + " }",
+                             &loaded),
+                  0);
+        EXPECT_TRUE(loaded.empty());
+        QTemporaryDir dir;
+        GL_param.output_path = dir.path();
+        GL_param.debug_level = 1;
+        GL_param.file_time = QDateTime(QDate(2024, 6, 3), QTime(14, 15));
+        GL_param.current_description = GL_param.record_descriptions;
+        std::vector<std::string> files;
+        log = logged_by([&] {
+            if (open_output_files(GL_param.current_description) != 0)
+                return;
+            QBuffer buffer;
+            buffer.setData(QByteArray::fromStdString(xml));
+            buffer.open(QIODevice::ReadOnly);
+            XMLInputHandler handler;
+            parsed = read_with_libxml2(&buffer, &handler);
+            close_output_files(GL_param.current_description);
+        });
+        for (const QString &name : QDir(dir.path()).entryList(QDir::Files, QDir::Name)) {
+            QFile file(dir.filePath(name));
+            file.open(QIODevice::ReadOnly);
+            files.push_back(file.readAll().toStdString());
+        }
+        return files;
+    }
+
+    std::string convert_one(const std::string &globals, const std::string &columns,
+                            const std::string &needs, const std::string &xml)
+    {
+        const std::vector<std::string> files =
+            convert(globals,
+                    "GENERATES MEASUREMENT { MEASUREMENTNAME \"m\" GRANULARITY 15MIN "
+                    "MATCH { NEEDS " +
+                        needs + " } COLUMNS { " + columns + " } }",
+                    xml);
+        return files.size() == 1 ? files[0] : "(no single file)";
+    }
+
+    std::vector<std::string> log;
+    bool parsed = false;
+};
+
+TEST_F(Lists, EmptyMissingValuesBelongToTheirElementRepeatKeepsThem)
+{
+    // Every element kind, each on an element that the second item lacks; the sender of an
+    // enclosing block reaches every record.
+    const std::string columns =
+        R"~(ARGATTRIBUTE ( "file" -> "sender", "name" ) "SENDER"
+           ARGATTRIBUTE ( "list" -> "item", "id" ) "ID"
+           ATTRIBUTE ( "item" -> "text" ) "TEXT"
+           BOOLATTRIBUTE ( "item" -> "flag", "true" ) "FLAG"
+           REGEXPATTRIBUTE ( "item" -> "code", "c=([0-9]+)" ) "CODE"
+           CONVERTATTRIBUTE MS_TO_UTC ( "item" -> "ms" ) "MS"
+           UTC_FILESTAMP "STAMP")~";
+    const std::string xml = "<file><sender name='s1'/><list>"
+                            "<item id='1'><text>a</text><flag>true</flag><code>c=7</code>"
+                            "<ms>1237299300000</ms></item>"
+                            "<item><code>none</code></item>"
+                            "<item id='3'><text/></item></list></file>";
+    EXPECT_EQ(convert_one("", columns, "\"list\" -> \"item\"", xml),
+              "SENDER\tID\tTEXT\tFLAG\tCODE\tMS\tSTAMP\n"
+              "s1\t1\ta\t1\t7\t090317 14:15\t240603 14:15\n"
+              "s1\t1\ta\t1\t7\t090317 14:15\t240603 14:15\n"
+              "s1\t3\t\t1\t7\t090317 14:15\t240603 14:15\n");
+    EXPECT_EQ(convert_one("MISSING_VALUES REPEAT MISSING_VALUES EMPTY", columns,
+                          "\"list\" -> \"item\"", xml),
+              "SENDER\tID\tTEXT\tFLAG\tCODE\tMS\tSTAMP\n"
+              "s1\t1\ta\t1\t7\t090317 14:15\t240603 14:15\n"
+              "s1\t\t\t\t\t\t240603 14:15\n"
+              "s1\t3\t\t\t\t\t240603 14:15\n");
+    EXPECT_EQ(log.size(), 1u) << "the expression that was not found still says so";
+    // Emptied where the path without its last name starts, too: a holder without the
+    // element leaves the value empty; a path of one name only at its own element.
+    EXPECT_EQ(convert_one("MISSING_VALUES EMPTY",
+                          R"~(ATTRIBUTE ( "v" -> "s" ) "S" ATTRIBUTE ( "s" ) "ANY_S")~",
+                          "\"r\" -> \"v\"", "<r><v><s>x</s></v><v/><w><s>y</s></w><v/></r>"),
+              "S\tANY_S\nx\tx\n\tx\n\ty\n");
+}
+
+TEST_F(Lists, WordListsSplitAtBlanksAndLineEnds)
+{
+    const std::string columns =
+        R"~(WORDLIST ( "a" -> "w" ) "W" LISTKEY "K" ATTRIBUTE ( "a" -> "n" ) "N")~";
+    EXPECT_EQ(convert_one("", columns, "\"a\"",
+                          "<r><a><n>1</n><w> x\ty\r\n\n z  </w></a>"
+                          "<a><n>2</n><w>only</w></a><a><n>3</n><w>  \n </w></a>"
+                          "<a><n>4</n></a><a><n>5</n><w>one <![CDATA[two]]></w></a></r>"),
+              "W\tK\tN\nx\t1\t1\ny\t2\t1\nz\t3\t1\nonly\t1\t2\ntwo\t1\t5\n")
+        << "blank text and an element without the list write nothing; the last text chunk "
+           "counts, as for ATTRIBUTE";
+}
+
+TEST_F(Lists, ElementListsNumberOrKeyTheirItemsPerHolder)
+{
+    EXPECT_EQ(convert_one("",
+                          R"~(ELEMENTLIST ( "v" -> "r" ) "R" LISTKEY "K"
+                             ELEMENTLIST ( "v" -> "r", "p" ) "BY_P")~",
+                          "\"v\"",
+                          "<f><v><r p='a'>1</r><r/><r>3</r><r p='d'>x\ny</r></v>"
+                          "<v><r p='z'>9</r></v><v/></f>"),
+              "R\tK\tBY_P\n1\t1\t\n\t2\t\n3\t3\t\nx y\t4\t\n9\t1\t\n")
+        << "a number does not meet a key: no partner, the warning line says so";
+    EXPECT_EQ(log.size(), 2u);
+    // Keyed first: the key is the attribute's value, empty without it.
+    EXPECT_EQ(convert_one("", R"~(ELEMENTLIST ( "v" -> "r", "p" ) "R" LISTKEY "K")~", "\"v\"",
+                          "<f><v><r p='a'>1</r><r>2</r><r p=' b'>3</r></v></f>"),
+              "R\tK\n1\ta\n2\t\n3\t b\n");
+    // A path of one name collects the whole file.
+    EXPECT_EQ(convert_one("", R"~(ELEMENTLIST ( "t" ) "T" LISTKEY "K")~", "\"f\"",
+                          "<f><a><t>1</t></a><b><t>2</t><t>3</t></b></f>"),
+              "T\tK\n1\t1\n2\t2\n3\t3\n");
+}
+
+TEST_F(Lists, ItemsArePairedByKeyAndTheGapsReported)
+{
+    // Counter names in one holder, values in another; sparse, repeated and unknown keys.
+    const std::string columns = R"~(ARGATTRIBUTE ( "info" -> "value", "obj" ) "OBJ"
+        ELEMENTLIST ( "value" -> "r", "p" ) "VALUE"
+        ELEMENTLIST ( "info" -> "type", "p" ) "NAME"
+        LISTKEY "P" WORDLIST ( "value" -> "flags" ) "FLAG")~";
+    const std::string xml =
+        "<f><info><type p='1'>a</type><type p='2'>b</type><type p='2'>b2</type>"
+        "<type p='3'>c</type>"
+        "<value obj='o1'><r p='3'>30</r><r p='1'>10</r><flags>x y z</flags></value>"
+        "<value obj='o2'><r p='2'>20</r><r p='9'>90</r></value></info>"
+        "<info><type p='1'>n</type><value obj='o3'><r p='1'>1</r></value></info></f>";
+    EXPECT_EQ(convert_one("", columns, "\"info\" -> \"value\"", xml), "OBJ\tVALUE\tNAME\tP\tFLAG\n"
+                                                                      "o1\t30\tc\t3\tz\n"
+                                                                      "o1\t10\ta\t1\tx\n"
+                                                                      "o2\t20\tb2\t2\t\n"
+                                                                      "o2\t90\t\t9\t\n"
+                                                                      "o3\t1\tn\t1\t\n");
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "WARNING: 1 of the 2 items of list column \"VALUE\" have no item of the "
+                       "same key in list column \"NAME\" (the first: key \"9\"), written with "
+                       "it empty",
+                       "WARNING: 2 of the 2 items of list column \"VALUE\" have no item of the "
+                       "same key in list column \"FLAG\" (the first: key \"2\"), written with "
+                       "it empty",
+                       "WARNING: 1 of the 1 items of list column \"VALUE\" have no item of the "
+                       "same key in list column \"FLAG\" (the first: key \"1\"), written with "
+                       "it empty"}));
+    EXPECT_TRUE(parsed);
+    // A number matches the key with the same text only.
+    EXPECT_EQ(convert_one("", R"~(WORDLIST ( "w" ) "W" ELEMENTLIST ( "t", "k" ) "T")~", "\"w\"",
+                          "<f><t k='01'>zero-one</t><t k='2'>two</t><w>a b</w></f>"),
+              "W\tT\na\t\nb\ttwo\n");
+}
+
+TEST_F(Lists, ItemsKeepToOneLineAndTheSeparator)
+{
+    EXPECT_EQ(
+        convert_one(
+            "COLUMN_SEPARATOR \";\"",
+            R"~(ELEMENTLIST ( "a" -> "e", "k" ) "E" LISTKEY "K" WORDLIST ( "a" -> "w" ) "W")~",
+            "\"a\"", "<a><e k='x;y&#9;z'>1;2&#13;3</e><w>p;q r</w></a>"),
+        "E;K;W\n1 2 3;x y z;\n")
+        << "a keyed list and a numbered one share no key";
+}
+
+TEST_F(Lists, ListsBeyondTheLimitOrWithoutAPathFailTheFile)
+{
+    std::string xml = "<f>";
+    const std::string item = "<e>" + std::string(1 << 20, 'x') + "</e>";
+    for (int i = 0; i < 17; ++i)
+        xml += item;
+    xml += "</f>";
+    convert_one("", R"~(ELEMENTLIST ( "e" ) "BIG")~", "\"f\"", xml);
+    EXPECT_FALSE(parsed);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0], "ERROR: the items of list column \"BIG\" hold more than 16777216 bytes");
+
+    convert_one("", R"~(ELEMENTLIST ( "f", "id" ) "E")~", "\"f\"", "<f id='1'>v</f>");
+    EXPECT_TRUE(parsed) << "one element is well within";
+    convert_one("", R"~(ATTRIBUTE ( "f" ) "A" WORDLIST ( ) "W")~", "\"f\"", "<f>v</f>");
+    EXPECT_FALSE(parsed);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0], "ERROR: POINTER subelement expected");
+}
+
+} // namespace
