@@ -14,10 +14,11 @@ expect() { [ "$2" = "$3" ] || fail "$1: expected [$2], got [$3]"; }
 records() { LC_ALL=C awk 'FNR > 1 { print $0 ";" }' "$@" | LC_ALL=C sort; }
 sorted() { query "$1" | LC_ALL=C sort; }
 
-# The bundled example: every record in its table, each value joined with its counter's
-# name as the files join, every finished file in done/ and the hidden one left alone.
+# The bundled example: every record in its table; a quarter hour's values, each with its
+# counter's name and exactly once; every finished file in done/ and the hidden one left
+# alone. The mdc example's lines then go into the same table.
 check_example() {
-    local t part=.2403051430_Q_measvalues_pm.data.part
+    local t part=.2403051430_Q_measvalues_pm.data.part values
     new_run example
     mkdir "$run/done"
     cp "$root"/example/input/* "$run/input/"
@@ -26,21 +27,36 @@ check_example() {
     cp -r "$run/output" "$run/converted"
     : >"$run/output/$part"
     load || fail "the loader failed"
-    for t in measfile meastypes measvalues quality; do
+    for t in measfile measvalues; do
         expect "rows of $t" "$(records "$run"/converted/*_"$t"_* | wc -l)" \
             "$(query "SELECT count(*) FROM $t")"
     done
-    expect "the join" "$(awk -F '\t' -v OFS='|' 'FNR == 1 { next }
-            FILENAME ~ /_meastypes_/ { names[$1, $2, $3, $4] = names[$1, $2, $3, $4] "\n" $5 }
-            FILENAME ~ /_measvalues_/ {
-                for (n = split(names[$1, $2, $3, $7], name, "\n"); n > 1; n--)
-                    print $1, $6, name[n], $8
-            }' "$run"/converted/*_meastypes_* "$run"/converted/*_measvalues_* |
-            LC_ALL=C sort)" \
-        "$(sorted "SELECT v.file_time, v.obj_ldn, t.counter, v.value FROM measvalues v
-                   JOIN meastypes t USING (file_time, meas_info_id, job_id, p)")"
+    # As many rows as the inputs of 14:00 hold r elements, each with its name.
+    values=$(for t in "$root"/example/input/*_20240305_1400.* "$root"/example/input/A*.1400+*; do
+        zcat -f "$t"
+    done | grep -o '<r ' | wc -l)
+    expect "values of 14:00" "$values" \
+        "$(query "SELECT count(*) FROM measvalues WHERE file_time = '2024-03-05 14:00'")"
+    expect "values of 14:00 with their names" "$(awk -F '\t' -v OFS='|' \
+            'FNR > 1 && $1 == "2024-03-05 14:00" { print $2, $7, $10, $9 }' \
+            "$run"/converted/*_measvalues_* | LC_ALL=C sort)" \
+        "$(sorted "SELECT ne_dn, obj_ldn, counter, value FROM measvalues
+                   WHERE file_time = '2024-03-05 14:00'")"
+    expect "values without a name, values twice" "0|" \
+        "$(query "SELECT count(*) FROM measvalues WHERE counter = ''")|$(query "SELECT 1
+            FROM measvalues GROUP BY file_time, ne_dn, meas_info_id, obj_ldn, p
+            HAVING count(*) > 1")"
     diff -r "$run/converted" "$run/done" >/dev/null || fail "done/ differs from the output"
     expect "what stays in output/" "$part" "$(ls -A "$run/output")"
+
+    rm "$run/output/$part"
+    mkdir "$run/mdc"
+    cp "$root"/examples/ts32401/input/* "$run/mdc/"
+    (cd "$root" && TZ=UTC LC_ALL=C.UTF-8 "$binary" -c examples/ts32401/corvane.conf \
+        -i "$run/mdc" -o "$run/output" 2>>"$run/log") || stop "corvane failed on ts32401"
+    load || fail "the mdc example's lines did not go into the same table"
+    expect "rows of 14:15 on 3 June" "$(records "$root"/examples/ts32401/expected/* | wc -l)" \
+        "$(query "SELECT count(*) FROM measvalues WHERE file_time = '2024-06-03 14:15'")"
 }
 
 # Values with every character that a client might read as special arrive byte for byte

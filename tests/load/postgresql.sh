@@ -31,4 +31,15 @@ export PGHOST=$pg PGPORT=5432 PGUSER=loader PGDATABASE=postgres
 loader=(bash "$root/examples/load/load-postgresql.sh") operands=()
 query() { psql -X -q -w -A -t -v ON_ERROR_STOP=1 -c "$1"; }
 check_loader
+# The query of examples/load/README.md that reads the period of every layout as one type:
+# the example's two quarter hours and the TS 32.401 example's one.
+expect "periods of every layout" "2024-03-05 13:15:00+00|900
+2024-03-05 13:30:00+00|900
+2024-06-03 12:30:00+00|900" "$(query "SET TIME ZONE 'UTC';
+    SELECT DISTINCT CASE WHEN end_time ~ '^[0-9]{14}[+-][0-9]{4}\$'
+                         THEN to_timestamp(end_time, 'YYYYMMDDHH24MISSTZHTZM')
+                         ELSE end_time::timestamptz END,
+           CASE WHEN duration ~ '^[0-9]+\$' THEN duration::int
+                ELSE extract(epoch FROM duration::interval)::int END
+    FROM measvalues ORDER BY 1")"
 passed "the PostgreSQL loader loads every file once, values byte for byte, also after kills"
