@@ -122,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QDir out(GL_param.output_path);
     int files = 0;
+    int measurements = 0;
     for (ATTRIBUTE *m = description->child; m != nullptr; m = m->next) {
+        ++measurements;
         QFile file(out.filePath(m->file_name));
         if (!file.open(QIODevice::ReadOnly))
             fail("output file missing", m->file_name);
@@ -134,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (!out.entryList(QDir::Files | QDir::Hidden).isEmpty())
         fail("stray output files");
-    if (files != 4)
+    if (files != measurements || measurements != 5)
         fail("not every measurement has its file");
     return 0;
 }

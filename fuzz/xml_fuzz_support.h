@@ -2,9 +2,10 @@
 // the fixed record description every document is converted under, and the check of the
 // output files a conversion leaves.
 //
-// The description uses every column kind (all four conversions among them), NEEDS with
-// one and with two paths, VOID, a prefixed element name and several measurements, with
-// element names of the measurement files the corpus is seeded from.
+// The description uses every column kind (all four conversions and the list columns among
+// them), values emptied with their elements, NEEDS with one and with two paths, VOID, a
+// prefixed element name and several measurements, with element names of the measurement
+// files the corpus is seeded from.
 
 #ifndef CORVANE_XML_FUZZ_SUPPORT_H
 #define CORVANE_XML_FUZZ_SUPPORT_H
@@ -31,6 +32,7 @@ constexpr const char *XML_FUZZ_SECRET_TEXT = "SECRET-7f3a9c";
 
 constexpr const char *XML_FUZZ_CONFIGURATION = R"CONF(GLOBALS {
     TIME_FORMAT "yyyy-MM-dd hh:mm:ss"
+    MISSING_VALUES EMPTY
 }
 INPUTFILE "^fuzz_" {
     GENERATES MEASUREMENT {
@@ -68,6 +70,19 @@ INPUTFILE "^fuzz_" {
             CONVERTATTRIBUTE STRING_TO_UTC ( "event" -> "time", "dd.MM.yyyy hh:mm" ) "UTC"
             REGEXPATTRIBUTE ( "event" -> "text", "id=([0-9]+)" ) "LINK_ID"
             ATTRIBUTE ( "event" -> "x:text" ) "NS_TEXT"
+        }
+    }
+    GENERATES MEASUREMENT {
+        MEASUREMENTNAME "long"
+        GRANULARITY 15MIN
+        MATCH { NEEDS "measInfo" -> "measValue" }
+        COLUMNS {
+            LISTKEY "P"
+            ELEMENTLIST ( "measValue" -> "r", "p" ) "VALUE"
+            ELEMENTLIST ( "measInfo" -> "measType" ) "COUNTER"
+            WORDLIST ( "measValue" -> "measResults" ) "RESULT"
+            WORDLIST ( "measInfo" -> "measTypes" ) "TYPE"
+            ELEMENTLIST ( "r" ) "EVERY_R"
         }
     }
     GENERATES MEASUREMENT {

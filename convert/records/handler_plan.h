@@ -202,6 +202,10 @@ struct MEASUREMENT_PLAN {
     std::vector<int> partners;      // per list, the item a line writes (-1: none)
     std::vector<int> missing;       // per list, the lines of a record without its item
     std::vector<int> first_missing; // per list, the first item of the first list without
+    // A record's lines: the fixed text between the parts that change from line to line
+    // (one more than the parts), and those parts, as places in line_parts.
+    std::vector<BYTE_STRING> segments;
+    std::vector<int> changing;
 };
 
 struct HANDLER_PLAN {

@@ -530,6 +530,37 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
     return 0;
 }
 
+// The text of a record's lines that is the same in every line: the values of the columns
+// that are no list or key, with the separators, in the runs between the parts that change.
+void XMLInputHandler::compose_segments(MEASUREMENT_PLAN &m)
+{
+    const BYTE_STRING &separator = plan->column_separator;
+    m.changing.clear();
+    size_t segment = 0;
+    if (m.segments.empty())
+        m.segments.emplace_back();
+    m.segments[0].clear();
+    for (size_t c = 0; c < m.line_parts.size(); ++c) {
+        if (c > 0)
+            m.segments[segment].append(separator.data(), separator.size());
+        const MEASUREMENT_PLAN::LINE_PART &part = m.line_parts[c];
+        switch (part.kind) {
+        case MEASUREMENT_PLAN::LINE_PART::VALUE:
+            m.segments[segment].append(part.value->data(), part.value->size());
+            break;
+        case MEASUREMENT_PLAN::LINE_PART::NONE:
+            elog.log("ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
+            break;
+        default:
+            m.changing.push_back(static_cast<int>(c));
+            if (++segment == m.segments.size())
+                m.segments.emplace_back();
+            m.segments[segment].clear();
+        }
+    }
+    m.segments[segment].append(plan->record_separator.data(), plan->record_separator.size());
+}
+
 // A record of a measurement with lists: one line per item of its first list, in their
 // order, none when that list is empty. The other lists give the items of the same key.
 int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
@@ -543,10 +574,11 @@ int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
     // Per other list: how many lines found no item of their key, and the first of them.
     m.missing.assign(list_count, 0);
     m.first_missing.assign(list_count, -1);
-    const BYTE_STRING &separator = plan->column_separator;
-    const BYTE_STRING &line_end = plan->record_separator;
-    char digits[16];
     const int item_count = static_cast<int>(items.items.size());
+    if (item_count > 0)
+        compose_segments(m);
+    const size_t changing = m.changing.size();
+    char digits[16];
     for (int i = 0; i < item_count; ++i) {
         const LIST_ITEMS::ITEM &item = items.items[static_cast<size_t>(i)];
         const std::string_view key =
@@ -557,37 +589,27 @@ int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
             if (partner < 0 && m.missing[j]++ == 0)
                 m.first_missing[j] = i;
         }
-        const size_t parts = m.line_parts.size();
-        for (size_t c = 0; c < parts; ++c) {
-            if (c > 0)
-                stream.append(separator.data(), separator.size());
-            const MEASUREMENT_PLAN::LINE_PART &part = m.line_parts[c];
+        for (size_t k = 0; k < changing; ++k) {
+            const BYTE_STRING &fixed = m.segments[k];
+            stream.append(fixed.data(), fixed.size());
+            const MEASUREMENT_PLAN::LINE_PART &part =
+                m.line_parts[static_cast<size_t>(m.changing[k])];
             std::string_view text;
-            switch (part.kind) {
-            case MEASUREMENT_PLAN::LINE_PART::VALUE:
-                text = part.value->view();
-                break;
-            case MEASUREMENT_PLAN::LINE_PART::FIRST_ITEM:
+            if (part.kind == MEASUREMENT_PLAN::LINE_PART::FIRST_ITEM) {
                 text = items.text(item);
-                break;
-            case MEASUREMENT_PLAN::LINE_PART::PARTNER_ITEM: {
+            } else if (part.kind == MEASUREMENT_PLAN::LINE_PART::KEY) {
+                text = key;
+            } else {
                 const int partner = m.partners[static_cast<size_t>(part.partner)];
                 if (partner >= 0) {
                     const LIST_ITEMS &other = *m.lists[static_cast<size_t>(part.partner)]->list;
                     text = other.text(other.items[static_cast<size_t>(partner)]);
                 }
-            } break;
-            case MEASUREMENT_PLAN::LINE_PART::KEY:
-                text = key;
-                break;
-            case MEASUREMENT_PLAN::LINE_PART::NONE:
-                elog.log(
-                    "ERROR: missing ATTRIBUTE type in XMLInputHandler::write_output_files()\n");
-                break;
             }
             stream.append(text.data(), static_cast<qsizetype>(text.size()));
         }
-        stream.append(line_end.data(), line_end.size());
+        const BYTE_STRING &rest = m.segments[changing];
+        stream.append(rest.data(), rest.size());
         stream.line_done();
     }
     for (size_t j = 1; j < list_count; ++j) {

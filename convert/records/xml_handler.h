@@ -80,6 +80,7 @@ private:
     bool take_element_item(COLUMN_PLAN &column);
     bool list_within_limit(COLUMN_PLAN &column, int more);
     int write_list_record(MEASUREMENT_PLAN &m);
+    void compose_segments(MEASUREMENT_PLAN &m);
     bool end_of_element();
     bool conditions_met(MEASUREMENT_PLAN &m);
     void clear_conditions(MEASUREMENT_PLAN &m);
