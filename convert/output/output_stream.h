@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include <QByteArray>
 #include <QString>
@@ -80,6 +81,21 @@ public:
             to += values[i]->size();
         }
         copy_bytes(to, line_end.data(), line_end.size());
+        buffer.used += total;
+    }
+    // Pieces of text one after the other, with room made for all of them at once.
+    void append_pieces(const std::string_view *pieces, int count)
+    {
+        qsizetype total = 0;
+        for (int i = 0; i < count; ++i)
+            total += static_cast<qsizetype>(pieces[i].size());
+        if (buffer.size() + total > buffer.capacity())
+            grow(total);
+        char *to = buffer.data() + buffer.size();
+        for (int i = 0; i < count; ++i) {
+            copy_bytes(to, pieces[i].data(), static_cast<int>(pieces[i].size()));
+            to += pieces[i].size();
+        }
         buffer.used += total;
     }
     // A line has been appended in full: the buffer may go out now.

@@ -206,6 +206,7 @@ struct MEASUREMENT_PLAN {
     // (one more than the parts), and those parts, as places in line_parts.
     std::vector<BYTE_STRING> segments;
     std::vector<int> changing;
+    std::vector<std::string_view> pieces; // of one line, handed to the stream at once
 };
 
 struct HANDLER_PLAN {

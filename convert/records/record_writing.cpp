@@ -559,6 +559,7 @@ void XMLInputHandler::compose_segments(MEASUREMENT_PLAN &m)
         }
     }
     m.segments[segment].append(plan->record_separator.data(), plan->record_separator.size());
+    m.pieces.resize(2 * m.changing.size() + 1);
 }
 
 // A record of a measurement with lists: one line per item of its first list, in their
@@ -589,9 +590,9 @@ int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
             if (partner < 0 && m.missing[j]++ == 0)
                 m.first_missing[j] = i;
         }
+        std::string_view *piece = m.pieces.data();
         for (size_t k = 0; k < changing; ++k) {
-            const BYTE_STRING &fixed = m.segments[k];
-            stream.append(fixed.data(), fixed.size());
+            *piece++ = m.segments[k].view();
             const MEASUREMENT_PLAN::LINE_PART &part =
                 m.line_parts[static_cast<size_t>(m.changing[k])];
             std::string_view text;
@@ -606,10 +607,10 @@ int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
                     text = other.text(other.items[static_cast<size_t>(partner)]);
                 }
             }
-            stream.append(text.data(), static_cast<qsizetype>(text.size()));
+            *piece++ = text;
         }
-        const BYTE_STRING &rest = m.segments[changing];
-        stream.append(rest.data(), rest.size());
+        *piece++ = m.segments[changing].view();
+        stream.append_pieces(m.pieces.data(), static_cast<int>(piece - m.pieces.data()));
         stream.line_done();
     }
     for (size_t j = 1; j < list_count; ++j) {
