@@ -83,12 +83,10 @@ public:
         copy_bytes(to, line_end.data(), line_end.size());
         buffer.used += total;
     }
-    // Pieces of text one after the other, with room made for all of them at once.
-    void append_pieces(const std::string_view *pieces, int count)
+    // Pieces of text one after the other, `total` bytes together, with room made for all
+    // of them at once.
+    void append_pieces(const std::string_view *pieces, int count, qsizetype total)
     {
-        qsizetype total = 0;
-        for (int i = 0; i < count; ++i)
-            total += static_cast<qsizetype>(pieces[i].size());
         if (buffer.size() + total > buffer.capacity())
             grow(total);
         char *to = buffer.data() + buffer.size();

@@ -35,6 +35,7 @@ void build_index(MEASUREMENT_PLAN *m, int name_count, std::deque<LIST_ITEMS> &li
             lists.emplace_back();
             column.list = &lists.back();
             column.keyed = type == tok::ELEMENTLIST && column.node->sub_type == tok::ATTRIBUTE_ARG;
+            column.list->keyed = column.keyed;
             m->lists.push_back(&column);
         }
         if (!column.node->is_column()) {
@@ -142,9 +143,9 @@ void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TA
 void LIST_ITEMS::index_keys()
 {
     by_key.clear();
-    for (size_t i = 0; i < items.size(); ++i)
-        by_key[key(items[i])] = static_cast<int>(i);
-    unique_keys = by_key.size() == items.size();
+    for (size_t i = 0; i < keys.size(); ++i)
+        by_key[piece(keys[i])] = static_cast<int>(i);
+    unique_keys = by_key.size() == keys.size();
     indexed = true;
 }
 

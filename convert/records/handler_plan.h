@@ -92,16 +92,19 @@ struct ELEMENT_PATH {
 // texts and keys one after the other in one buffer, so that a list of any length costs
 // two allocations that are kept from one element to the next.
 struct LIST_ITEMS {
-    struct ITEM {
-        int key_at;
-        int key_size; // -1: numbered, the key is the item's number
-        int text_at;
-        int text_size;
+    // A piece of `bytes`.
+    struct SPAN {
+        int at;
+        int size;
     };
     BYTE_STRING bytes;
-    std::vector<ITEM> items;
-    // ELEMENTLIST with an attribute: the keys taken at the starts of the elements that are
-    // open now, the innermost last; an item takes its key at its element's end.
+    std::vector<SPAN> items; // their texts
+    // ELEMENTLIST with an attribute: the key of each item. A numbered list keeps none: an
+    // item's key is its number.
+    bool keyed = false;
+    std::vector<SPAN> keys;
+    // The keys taken at the starts of the elements that are open now, the innermost last;
+    // an item takes its key at its element's end.
     std::vector<BYTE_STRING> pending_keys;
     int pending = 0;
     // The item for each key, the last one where several have it; made when first asked
@@ -114,16 +117,16 @@ struct LIST_ITEMS {
     {
         bytes.clear();
         items.clear();
+        keys.clear();
         indexed = false;
     }
-    std::string_view text(const ITEM &item) const
+    std::string_view piece(const SPAN &span) const
     {
-        return std::string_view(bytes.data() + item.text_at, static_cast<size_t>(item.text_size));
+        return std::string_view(bytes.data() + span.at, static_cast<size_t>(span.size));
     }
-    std::string_view key(const ITEM &item) const
-    {
-        return std::string_view(bytes.data() + item.key_at, static_cast<size_t>(item.key_size));
-    }
+    std::string_view text(int item) const { return piece(items[static_cast<size_t>(item)]); }
+    // Of a keyed list.
+    std::string_view key(int item) const { return piece(keys[static_cast<size_t>(item)]); }
     void index_keys();
     // The item whose key reads as `key`, or -1.
     int find(std::string_view key);
@@ -207,6 +210,7 @@ struct MEASUREMENT_PLAN {
     std::vector<BYTE_STRING> segments;
     std::vector<int> changing;
     std::vector<std::string_view> pieces; // of one line, handed to the stream at once
+    int fixed_size = 0;                   // of the segments together
 };
 
 struct HANDLER_PLAN {

@@ -199,8 +199,7 @@ int partner_item(COLUMN_PLAN &column, std::string_view key, int index)
     // place is the one when no key occurs twice.
     if (!list.indexed)
         list.index_keys();
-    if (list.unique_keys && index < static_cast<int>(list.items.size()) &&
-        list.key(list.items[static_cast<size_t>(index)]) == key)
+    if (list.unique_keys && index < static_cast<int>(list.keys.size()) && list.key(index) == key)
         return index;
     return list.find(key);
 }
@@ -422,6 +421,11 @@ bool XMLInputHandler::take_words(COLUMN_PLAN &column)
     list.bytes.assign(current_text.data(), current_text.size());
     const char *text = list.bytes.data();
     const int size = list.bytes.size();
+    // Counted first, so that the items take no more room than they need.
+    int words = 0;
+    for (int k = 0; k < size; ++k)
+        words += !is_word_break(text[k]) && (k == 0 || is_word_break(text[k - 1]));
+    list.items.reserve(static_cast<size_t>(words));
     int k = 0;
     for (;;) {
         while (k < size && is_word_break(text[k]))
@@ -431,18 +435,18 @@ bool XMLInputHandler::take_words(COLUMN_PLAN &column)
         const int start = k;
         while (k < size && !is_word_break(text[k]))
             ++k;
-        list.items.push_back({0, -1, start, k - start});
+        list.items.push_back({start, k - start});
     }
     if (plan->separator_to_blank) {
         BYTE_STRING words;
         words.assign(list.bytes.data(), list.bytes.size());
         list.bytes.clear();
         BYTE_STRING word;
-        for (LIST_ITEMS::ITEM &item : list.items) {
-            word.assign(words.data() + item.text_at, item.text_size);
+        for (LIST_ITEMS::SPAN &item : list.items) {
+            word.assign(words.data() + item.at, item.size);
             blank_separators(word, plan->column_separator);
-            item.text_at = list.bytes.size();
-            item.text_size = word.size();
+            item.at = list.bytes.size();
+            item.size = word.size();
             list.bytes.append(word.data(), word.size());
         }
     }
@@ -458,22 +462,23 @@ bool XMLInputHandler::take_element_item(COLUMN_PLAN &column)
                                  : no_key;
     if (!list_within_limit(column, key.size() + current_text.size()))
         return false;
-    LIST_ITEMS::ITEM item;
-    item.key_at = list.bytes.size();
-    item.key_size = column.keyed ? key.size() : -1;
-    list.bytes.append(key.data(), key.size());
-    item.text_at = list.bytes.size();
+    if (column.keyed) {
+        list.keys.push_back({list.bytes.size(), key.size()});
+        list.bytes.append(key.data(), key.size());
+    }
+    LIST_ITEMS::SPAN item;
+    item.at = list.bytes.size();
     list.bytes.append(current_text.data(), current_text.size());
     if (holds_control(current_text.data(), current_text.size()))
-        blank_line_breaks(list.bytes, item.text_at);
+        blank_line_breaks(list.bytes, item.at);
     if (plan->separator_to_blank) {
         BYTE_STRING text;
-        text.assign(list.bytes.data() + item.text_at, list.bytes.size() - item.text_at);
+        text.assign(list.bytes.data() + item.at, list.bytes.size() - item.at);
         blank_separators(text, plan->column_separator);
-        list.bytes.truncate(item.text_at);
+        list.bytes.truncate(item.at);
         list.bytes.append(text.data(), text.size());
     }
-    item.text_size = list.bytes.size() - item.text_at;
+    item.size = list.bytes.size() - item.at;
     list.items.push_back(item);
     list.indexed = false;
     return true;
@@ -560,6 +565,9 @@ void XMLInputHandler::compose_segments(MEASUREMENT_PLAN &m)
     }
     m.segments[segment].append(plan->record_separator.data(), plan->record_separator.size());
     m.pieces.resize(2 * m.changing.size() + 1);
+    m.fixed_size = 0;
+    for (size_t k = 0; k <= segment; ++k)
+        m.fixed_size += m.segments[k].size();
 }
 
 // A record of a measurement with lists: one line per item of its first list, in their
@@ -581,9 +589,7 @@ int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
     const size_t changing = m.changing.size();
     char digits[16];
     for (int i = 0; i < item_count; ++i) {
-        const LIST_ITEMS::ITEM &item = items.items[static_cast<size_t>(i)];
-        const std::string_view key =
-            item.key_size < 0 ? number_text(i + 1, digits) : items.key(item);
+        const std::string_view key = items.keyed ? items.key(i) : number_text(i + 1, digits);
         for (size_t j = 1; j < list_count; ++j) {
             const int partner = partner_item(*m.lists[j], key, i);
             m.partners[j] = partner;
@@ -591,34 +597,35 @@ int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
                 m.first_missing[j] = i;
         }
         std::string_view *piece = m.pieces.data();
+        qsizetype total = m.fixed_size;
         for (size_t k = 0; k < changing; ++k) {
             *piece++ = m.segments[k].view();
             const MEASUREMENT_PLAN::LINE_PART &part =
                 m.line_parts[static_cast<size_t>(m.changing[k])];
             std::string_view text;
             if (part.kind == MEASUREMENT_PLAN::LINE_PART::FIRST_ITEM) {
-                text = items.text(item);
+                text = items.text(i);
             } else if (part.kind == MEASUREMENT_PLAN::LINE_PART::KEY) {
                 text = key;
             } else {
                 const int partner = m.partners[static_cast<size_t>(part.partner)];
                 if (partner >= 0) {
                     const LIST_ITEMS &other = *m.lists[static_cast<size_t>(part.partner)]->list;
-                    text = other.text(other.items[static_cast<size_t>(partner)]);
+                    text = other.text(partner);
                 }
             }
             *piece++ = text;
+            total += static_cast<qsizetype>(text.size());
         }
         *piece++ = m.segments[changing].view();
-        stream.append_pieces(m.pieces.data(), static_cast<int>(piece - m.pieces.data()));
+        stream.append_pieces(m.pieces.data(), static_cast<int>(piece - m.pieces.data()), total);
         stream.line_done();
     }
     for (size_t j = 1; j < list_count; ++j) {
         if (m.missing[j] == 0)
             continue;
-        const LIST_ITEMS::ITEM &item = items.items[static_cast<size_t>(m.first_missing[j])];
-        const std::string_view key =
-            item.key_size < 0 ? number_text(m.first_missing[j] + 1, digits) : items.key(item);
+        const int at = m.first_missing[j];
+        const std::string_view key = items.keyed ? items.key(at) : number_text(at + 1, digits);
         elog.log(QStringLiteral("WARNING: %1 of the %2 items of list column \"%3\" have no item "
                                 "of the same key in list column \"%4\" (the first: key \"%5\"), "
                                 "written with it empty\n")
