@@ -103,10 +103,9 @@ struct LIST_ITEMS {
     // item's key is its number.
     bool keyed = false;
     std::vector<SPAN> keys;
-    // The keys taken at the starts of the elements that are open now, the innermost last;
-    // an item takes its key at its element's end.
-    std::vector<BYTE_STRING> pending_keys;
-    int pending = 0;
+    // The keys taken at the starts of the elements that are open now, the innermost last,
+    // already in `bytes`: an item takes its key at its element's end.
+    std::vector<SPAN> pending;
     // The item for each key, the last one where several have it; made when first asked
     // for after a change.
     std::unordered_map<std::string_view, int> by_key;
@@ -115,7 +114,9 @@ struct LIST_ITEMS {
 
     void clear()
     {
-        bytes.clear();
+        // Keys taken for elements still open stay where they are.
+        if (pending.empty())
+            bytes.clear();
         items.clear();
         keys.clear();
         indexed = false;

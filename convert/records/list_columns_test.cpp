@@ -141,6 +141,15 @@ TEST_F(Lists, ElementListsNumberOrKeyTheirItemsPerHolder)
     EXPECT_EQ(convert_one("", R"~(ELEMENTLIST ( "v" -> "r", "p" ) "R" LISTKEY "K")~", "\"v\"",
                           "<f><v><r p='a'>1</r><r>2</r><r p=' b'>3</r></v></f>"),
               "R\tK\n1\ta\n2\t\n3\t b\n");
+    // Keys follow their elements through nesting, and through a new holder that starts
+    // inside an element of the list.
+    EXPECT_EQ(convert_one("", R"~(ELEMENTLIST ( "b", "k" ) "B" LISTKEY "K")~", "\"f\"",
+                          "<f><b k='o'><b k='i'>in</b>out</b></f>"),
+              "B\tK\nin\ti\nout\to\n");
+    EXPECT_EQ(convert_one("", R"~(ELEMENTLIST ( "a" -> "b", "k" ) "B" LISTKEY "K")~", "\"a\"",
+                          "<a><b k='1'><a/>x</b></a>"),
+              "B\tK\nx\t1\n")
+        << "the inner a writes no line for its empty list, the outer one holds x";
     // A path of one name collects the whole file.
     EXPECT_EQ(convert_one("", R"~(ELEMENTLIST ( "t" ) "T" LISTKEY "K")~", "\"f\"",
                           "<f><a><t>1</t></a><b><t>2</t><t>3</t></b></f>"),

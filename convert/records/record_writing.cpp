@@ -77,6 +77,15 @@ void take_attribute_value(BYTE_STRING &result, XML_TEXT value)
         normalise_rest(result, value, k);
 }
 
+// The same at the end of what the buffer holds.
+void append_attribute_value(BYTE_STRING &result, XML_TEXT value)
+{
+    const int k = plain_prefix(value.data, value.size);
+    result.append(value.data, k);
+    if (k < value.size)
+        normalise_rest(result, value, k);
+}
+
 // A record is one line with one field per column, whatever its values hold: inside a
 // value each line feed, carriage return and TAB becomes one space, and so does each
 // occurrence of a column separator that is another text.
@@ -199,8 +208,12 @@ int partner_item(COLUMN_PLAN &column, std::string_view key, int index)
     // place is the one when no key occurs twice.
     if (!list.indexed)
         list.index_keys();
-    if (list.unique_keys && index < static_cast<int>(list.keys.size()) && list.key(index) == key)
-        return index;
+    if (list.unique_keys && index < static_cast<int>(list.keys.size())) {
+        const std::string_view same_place = list.key(index);
+        if (same_place.size() == key.size() &&
+            same_bytes(same_place.data(), key.data(), static_cast<int>(key.size())))
+            return index;
+    }
     return list.find(key);
 }
 
@@ -383,27 +396,29 @@ void XMLInputHandler::start_of_element(int id, const XML_ATTRIBUTE *atts, int co
         if (!column->path.matches_outer(hierarchy))
             continue;
         LIST_ITEMS &list = *column->list;
-        if (list.pending == static_cast<int>(list.pending_keys.size()))
-            list.pending_keys.emplace_back();
-        BYTE_STRING &key = list.pending_keys[static_cast<size_t>(list.pending++)];
-        key.clear();
+        const int at = list.bytes.size();
         // As for an attribute column: the last attribute of that local name wins.
         for (int i = 0; i < count; ++i) {
             const XML_TEXT &name = atts[i].local_name;
             if (static_cast<size_t>(name.size) == column->argument.size() &&
                 same_bytes(name.data, column->argument.data(), name.size)) {
-                take_attribute_value(key, atts[i].value);
-                if (plan->separator_to_blank)
+                list.bytes.truncate(at);
+                append_attribute_value(list.bytes, atts[i].value);
+                if (plan->separator_to_blank) {
+                    BYTE_STRING key;
+                    key.assign(list.bytes.data() + at, list.bytes.size() - at);
                     blank_separators(key, plan->column_separator);
+                    list.bytes.truncate(at);
+                    list.bytes.append(key.data(), key.size());
+                }
             }
         }
+        list.pending.push_back({at, list.bytes.size() - at});
     }
 }
 
-bool XMLInputHandler::list_within_limit(COLUMN_PLAN &column, int more)
+bool XMLInputHandler::refuse_long_list(const COLUMN_PLAN &column)
 {
-    if (static_cast<qint64>(column.list->bytes.size()) + more <= MAX_LIST_BYTES)
-        return true;
     elog.log(QStringLiteral("ERROR: the items of list column \"%1\" hold more than %2 bytes\n")
                  .arg(column.node->name)
                  .arg(MAX_LIST_BYTES));
@@ -414,8 +429,8 @@ bool XMLInputHandler::take_words(COLUMN_PLAN &column)
 {
     LIST_ITEMS &list = *column.list;
     list.clear();
-    if (!list_within_limit(column, current_text.size()))
-        return false;
+    if (list.bytes.size() + qint64(current_text.size()) > MAX_LIST_BYTES)
+        return refuse_long_list(column);
     // The words are cut out of one copy of the text; only a separator that is another
     // text needs them one by one.
     list.bytes.assign(current_text.data(), current_text.size());
@@ -456,15 +471,16 @@ bool XMLInputHandler::take_words(COLUMN_PLAN &column)
 bool XMLInputHandler::take_element_item(COLUMN_PLAN &column)
 {
     LIST_ITEMS &list = *column.list;
-    BYTE_STRING no_key;
-    const BYTE_STRING &key = column.keyed && list.pending > 0
-                                 ? list.pending_keys[static_cast<size_t>(--list.pending)]
-                                 : no_key;
-    if (!list_within_limit(column, key.size() + current_text.size()))
-        return false;
+    if (list.bytes.size() + qint64(current_text.size()) > MAX_LIST_BYTES)
+        return refuse_long_list(column);
     if (column.keyed) {
-        list.keys.push_back({list.bytes.size(), key.size()});
-        list.bytes.append(key.data(), key.size());
+        // The key its start took; none if the list was asked for a key it never took.
+        LIST_ITEMS::SPAN key{list.bytes.size(), 0};
+        if (!list.pending.empty()) {
+            key = list.pending.back();
+            list.pending.pop_back();
+        }
+        list.keys.push_back(key);
     }
     LIST_ITEMS::SPAN item;
     item.at = list.bytes.size();

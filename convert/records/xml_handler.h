@@ -78,7 +78,7 @@ private:
     void start_of_element(int id, const XML_ATTRIBUTE *atts, int count);
     bool take_words(COLUMN_PLAN &column);
     bool take_element_item(COLUMN_PLAN &column);
-    bool list_within_limit(COLUMN_PLAN &column, int more);
+    [[gnu::cold, gnu::noinline]] bool refuse_long_list(const COLUMN_PLAN &column);
     int write_list_record(MEASUREMENT_PLAN &m);
     void compose_segments(MEASUREMENT_PLAN &m);
     bool end_of_element();
