@@ -2,13 +2,15 @@
 """bench.py - times corvane against its peers and the parse-only floors on generated
 measCollec files, checks that every peer writes byte-identical output, and prints one
 table of speeds and one of costs per file. The small and the large set are also timed
-gzip-compressed. Started by run.sh, which installs the packages and builds the programs
-first.
+gzip-compressed. Beside them: the large set written as one long table (bench-long.conf),
+and two files in the list form whose counters are lists of one and two million words.
+Started by run.sh, which installs the packages and builds the programs first.
 """
 
 import argparse
 import datetime
 import hashlib
+import itertools
 import os
 import platform
 import re
@@ -33,6 +35,12 @@ SMOKE_SETS = {
     "large": (1, 3 * MB),
 }
 SEED = 1
+
+# The list sets: one file each in the list form, with this many counters in one measTypes
+# and as many values in one measResults. Their times are compared with each other: the
+# cost of a list must grow with its length, not faster.
+LIST_ITEMS = (1_000_000, 2_000_000)
+SMOKE_LIST_ITEMS = (10_000, 20_000)
 
 # The sets that are also timed gzip-compressed, as the set "<name>-gz"; its rows take
 # turns with those of the uncompressed set, so that their ratio sees the same machine.
@@ -152,6 +160,158 @@ class GzipData:
         warm_up(self.files)
 
 
+class ListData:
+    """One file in the list form with `items` counters (see write_list_file), made anew in
+    the work directory for every run of the script (about a second for two million)."""
+
+    NAME = "A_20250101_0000_0.xml"
+    STAMP = "2025-01-01 00:00"       # FILE_TIME of that name, as bench-lists.conf writes it
+    MEAS_INFO_ID = "PM=1,PmGroup=Lists"
+    OBJECT = "ManagedElement=ME-00000,GNBDUFunction=1,NRCellDU=1"
+
+    def __init__(self, items, workdir):
+        self.items = items
+        self.name = "lists-" + count_text(items)
+        self.count = 1
+        self.compares_with = self.name
+        self.packed_bytes = 0
+        self.dir = os.path.join(workdir, "data", f"lists-{items}")
+
+    def ensure(self):
+        remove(self.dir)
+        os.makedirs(self.dir)
+        log(f"generating the {self.name} set (one file, {self.items} counters)")
+        path = os.path.join(self.dir, self.NAME)
+        write_list_file(path, self.items, self.MEAS_INFO_ID, self.OBJECT)
+        self.files = [path]
+        self.bytes = os.path.getsize(path)
+        warm_up(self.files)
+
+
+def count_text(count):
+    """1M, 2M, 10k: the size of a list set in its name."""
+    if count % 1_000_000 == 0:
+        return f"{count // 1_000_000}M"
+    if count % 1000 == 0:
+        return f"{count // 1000}k"
+    return str(count)
+
+
+def list_names(count):
+    """Counter names c0, c1, ..., cz, c00, ... (base 36, shortest first): short, so that two
+    million of them (about 12 MB) stay under the 16 MiB a list column may hold."""
+    digits = "0123456789abcdefghijklmnopqrstuvwxyz"
+    made = 0
+    for length in itertools.count(1):
+        for name in itertools.islice(itertools.product(digits, repeat=length), count - made):
+            yield "c" + "".join(name)
+            made += 1
+        if made == count:
+            return
+
+
+def list_values(count):
+    """The values that go with list_names: four in ten zeros, the others of one to three
+    digits, from a multiplicative hash of the position."""
+    for p in range(1, count + 1):
+        h = (p * 2654435761) & 0xFFFFFFFF
+        yield "0" if h % 10 < 4 else str((h >> 8) % 10 ** (h % 3 + 1))
+
+
+def write_list_file(path, items, meas_info_id, obj):
+    """A measCollec file in the list form: one measInfo whose measTypes names `items`
+    counters, and one measValue whose measResults holds their values, each list on one
+    line."""
+    with open(path, "w") as out:
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n<measCollecFile>\n'
+                  '  <fileHeader vendorName="Example Networks">\n'
+                  '    <measCollec beginTime="2025-01-01T00:00:00+00:00"/>\n'
+                  '  </fileHeader>\n  <measData>\n'
+                  '    <managedElement localDn="ME-00000"/>\n'
+                  f'    <measInfo measInfoId="{meas_info_id}">\n'
+                  '      <job jobId="job1"/>\n'
+                  '      <granPeriod duration="PT900S" endTime="2025-01-01T00:15:00+00:00"/>\n'
+                  '      <measTypes>')
+        out.write(" ".join(list_names(items)))
+        out.write(f'</measTypes>\n      <measValue measObjLdn="{obj}">\n        <measResults>')
+        out.write(" ".join(list_values(items)))
+        out.write('</measResults>\n        <suspect>false</suspect>\n      </measValue>\n'
+                  '    </measInfo>\n  </measData>\n  <fileFooter>\n'
+                  '    <measCollec endTime="2025-01-01T00:15:00+00:00"/>\n'
+                  '  </fileFooter>\n</measCollecFile>\n')
+
+
+def check_list_output(data, out_dir):
+    """Returns the number of record lines of corvane's output of a list set and what is
+    wrong with it: one line per counter, in order, with its value, name and position."""
+    names = os.listdir(out_dir)
+    if len(names) != 1:
+        return 0, f"{len(names)} output files, not 1"
+    path = os.path.join(out_dir, names[0])
+    with open(path, "rb") as f:
+        lines = sum(1 for _ in f) - 1
+    if lines != data.items:
+        return lines, f"{lines} lines, not {data.items}"
+    prefix = f"{data.STAMP}\t{data.MEAS_INFO_ID}\t{data.OBJECT}\t"
+    with open(path, "rb") as f:
+        if f.readline() != b"FILE_TIME\tMEAS_INFO_ID\tMEAS_OBJ_LDN\tVALUE\tCOUNTER\tP\n":
+            return lines, "unexpected header line"
+        for p, (line, value, name) in enumerate(zip(f, list_values(data.items),
+                                                    list_names(data.items)), 1):
+            if line != f"{prefix}{value}\t{name}\t{p}\n".encode():
+                return lines, f"line {p + 1} is not value {value} of counter {name}: {line[:200]!r}"
+    return lines, ""
+
+
+def check_long_table(per_r, long):
+    """Returns the number of record lines of the long table in the directory `long` and
+    what is wrong with it, against the output of bench.conf in `per_r`: line for line, the
+    long table's lines must begin with the columns of the record per r (P and VALUE among
+    them) and add the name of the counter at P and the measValue's suspect flag."""
+    names = sorted(os.listdir(long))
+    expected = sorted(n for n in os.listdir(per_r) if "_counters_" in n)
+    if names != expected:
+        return 0, f"file names differ ({names[:3]} and {expected[:3]})"
+    lines = 0
+    for name in names:
+        with open(os.path.join(per_r, name), "rb") as records, \
+                open(os.path.join(per_r, name.replace("_counters_", "_suspect_")), "rb") \
+                as suspects, open(os.path.join(long, name), "rb") as table:
+            head = records.readline()
+            suspects.readline()
+            if table.readline() != head[:-1] + b"\tCOUNTER\tSUSPECT\n":
+                return lines, f"{name}: unexpected header line"
+            holder = None
+            flag = None
+            for number, line in enumerate(table, 2):
+                record = records.readline()
+                if not record or not line.startswith(record[:-1] + b"\t"):
+                    return lines, (f"{name} line {number}: {line[:200]!r} does not go with the "
+                                   f"record per r {record[:200]!r}")
+                fields = line[:-1].split(b"\t")
+                if len(fields) != 11:
+                    return lines, f"{name} line {number}: {len(fields)} fields, not 11"
+                p, counter = fields[7], fields[9]
+                # Every counter name of the generator ends in its position.
+                if not p or not counter.endswith(p) or counter[-len(p) - 1:-len(p)].isdigit():
+                    return lines, f"{name} line {number}: counter {counter!r} is not at p {p!r}"
+                if (fields[2], fields[6]) != holder:
+                    holder = (fields[2], fields[6])
+                    suspect = suspects.readline()[:-1].split(b"\t")
+                    if suspect[1:3] != [fields[2], fields[6]]:
+                        return lines, (f"{name} line {number}: measValue {holder!r} is not the "
+                                       f"next one of the suspect output, {suspect[1:3]!r}")
+                    flag = suspect[3]
+                if fields[10] != flag:
+                    return lines, f"{name} line {number}: SUSPECT {fields[10]!r}, not {flag!r}"
+                lines += 1
+            if records.readline():
+                return lines, f"{name}: fewer lines than records per r"
+            if suspects.readline():
+                return lines, f"{name}: fewer measValues than the suspect output"
+    return lines, ""
+
+
 def gzip_file(source, target):
     """gzip -n: no name and no time in the header, so that the same input gives the same
     bytes. Streamed, for the 1 GB file."""
@@ -183,12 +343,19 @@ def file_digest(path):
 class Program:
     """One row of the table: a command run over all files of a set."""
 
-    def __init__(self, name, command, writes_output=True, fresh_input=False, note=""):
+    def __init__(self, name, command, writes_output=True, fresh_input=False, note="",
+                 reference=None, part="main", label=""):
         self.name = name
         self.command = command          # function (input dir, files, output dir) -> argv
         self.writes_output = writes_output
         self.fresh_input = fresh_input  # runs on a copy of the set (corvane -d 0 removes it)
         self.note = note
+        # A row whose output is of its own kind keeps it under this name, for the checks
+        # made after the runs, instead of comparing it with the set's reference output.
+        self.reference = reference
+        self.part = part                # "main" or "long": which table the row goes into
+        self.label = label              # what the row converts with, for the long table
+        self.lines = None               # the record lines of its output, once checked
         self.data = None                # the set it runs on
         self.seconds = []
         self.rss_kb = []
@@ -254,8 +421,8 @@ def compare_files(a, b):
             offset += len(block_a)
 
 
-def corvane_run(paths, workers, level):
-    return lambda indir, files, outdir: [paths["corvane"], "-c", paths["conf"], "-t",
+def corvane_run(paths, workers, level, conf="conf"):
+    return lambda indir, files, outdir: [paths["corvane"], "-c", paths[conf], "-t",
                                          str(workers), "-d", str(level), "-i", indir,
                                          "-o", outdir]
 
@@ -284,9 +451,14 @@ def programs_for(set_name, paths, largest, smoke):
             os.path.join(tools, floor)]
 
     rows = [
-        Program("corvane -t 1", corvane_run(paths, 1, 1)),
+        Program("corvane -t 1", corvane_run(paths, 1, 1), label="bench.conf, a record per r"),
         Program("corvane -t 2", corvane_run(paths, 2, 1)),
     ]
+    if set_name == "large":
+        # Right after the row it is measured against, so that the two take turns.
+        rows.insert(1, Program("corvane -t 1, long table", corvane_run(paths, 1, 1, "long_conf"),
+                               reference="large-long", part="long",
+                               label="bench-long.conf, a record per measValue"))
     if set_name == "small":
         rows[1].name = "corvane -t 2 -d 1"
         rows.append(Program("corvane -t 2 -d 0", corvane_run(paths, 2, 0), fresh_input=True,
@@ -365,14 +537,14 @@ def run_set(rows, runs, workdir, env, scratch):
     problems = []
     logs = os.path.join(workdir, "logs")
     os.makedirs(logs, exist_ok=True)
-    for name in {row.data.compares_with for row in rows}:
+    for name in {row.reference or row.data.compares_with for row in rows}:
         remove(os.path.join(workdir, "reference", name))
     for run in range(runs):
         for row in rows:
             if row.failed:
                 continue
             data = row.data
-            reference = os.path.join(workdir, "reference", data.compares_with)
+            reference = os.path.join(workdir, "reference", row.reference or data.compares_with)
             remove(scratch)
             outdir = os.path.join(scratch, "output")
             os.makedirs(outdir)
@@ -406,7 +578,8 @@ def run_set(rows, runs, workdir, env, scratch):
             if not os.path.isdir(reference):
                 # The first corvane run on the uncompressed files is the reference every
                 # other output must equal, that of corvane on the compressed files too.
-                if not row.name.startswith("corvane") or data.compares_with != data.name:
+                if not row.name.startswith("corvane") or (data.compares_with != data.name
+                                                          and not row.reference):
                     row.failed = "no corvane output to compare with"
                     problems.append(f"{data.name} / {row.name}: {row.failed}")
                     continue
@@ -427,13 +600,14 @@ def run_set(rows, runs, workdir, env, scratch):
 
 
 def summarize(data, rows):
-    reference = next(r for r in rows if r.name == REFERENCE[data.name])
-    ref_mbps = data.bytes / MB / statistics.median(reference.seconds) if reference.seconds \
-        else None
+    reference = next((r for r in rows if r.name == REFERENCE.get(data.name)), None)
+    ref_mbps = data.bytes / MB / statistics.median(reference.seconds) \
+        if reference and reference.seconds else None
     count = len(data.files)
     table = []
     for row in rows:
-        entry = {"set": data.name, "program": row.name, "note": row.failed or row.note}
+        entry = {"set": data.name, "program": row.name, "note": row.failed or row.note,
+                 "part": row.part, "label": row.label, "lines": row.lines}
         if row.seconds and not row.failed.startswith("output differs"):
             seconds = statistics.median(row.seconds)
             entry.update(seconds=seconds, mbps=data.bytes / MB / seconds,
@@ -475,6 +649,23 @@ def format_table(table, markdown):
             cells = [e["set"], e["program"], "", "", "", "", "", "", "0", e["note"]]
         lines.append(cells)
     return render(head, lines, {2, 3, 4, 5, 6, 7, 8}, markdown)
+
+
+def format_long(table, markdown):
+    """The large set with one record per r and as one long table, and the list sets."""
+    head = ["set", "program", "configuration", "record lines", "MB/s", "peak RSS MB",
+            "median s", "CPU s", "runs", "note"]
+    lines = []
+    for e in table:
+        count = f"{e['lines']:,}" if e.get("lines") is not None else ""
+        if "mbps" in e:
+            cells = [e["set"], e["program"], e["label"], count, figure(e["mbps"]),
+                     f"{e['rss']:.1f}", f"{e['seconds']:.2f}", f"{e['cpu']:.2f}", str(e["runs"]),
+                     e["note"]]
+        else:
+            cells = [e["set"], e["program"], e["label"], count, "", "", "", "", "0", e["note"]]
+        lines.append(cells)
+    return render(head, lines, {3, 4, 5, 6, 7, 8}, markdown)
 
 
 def format_per_file(table, markdown):
@@ -525,14 +716,18 @@ def find(table, set_name, program):
     return None
 
 
+def goal_line(label, value, goal, at_most=False, detail=""):
+    met = value <= goal if at_most else value >= goal
+    return (f"{label}: {value:.2f}{detail} (goal at {'most' if at_most else 'least'} "
+            f"{goal}; {'met' if met else 'not met'})")
+
+
 def targets(table):
     """The performance goals, set against the figures of this run."""
     out = []
 
     def judge(label, value, goal, at_most=False, detail=""):
-        met = value <= goal if at_most else value >= goal
-        out.append(f"{label}: {value:.2f}{detail} (goal at {'most' if at_most else 'least'} "
-                   f"{goal}; {'met' if met else 'not met'})")
+        out.append(goal_line(label, value, goal, at_most, detail))
 
     def ratio(label, a, b, goal, key="mbps"):
         if a and b:
@@ -599,6 +794,81 @@ def targets(table):
         met = "met" if largest < 50 else "not met"
         out.append(f"corvane peak RSS: {largest:.1f} MB (goal under 50 MB; {met})")
     return out
+
+
+def long_targets(table):
+    """The goals of the long table and of the lists: the large set as one long table at
+    least 0.9 of its speed with a record per r, in under 50 MB; a list twice as long
+    taking at most 2.5 times as long."""
+    out = []
+    per_r = find(table, "large", "corvane -t 1")
+    long = find(table, "large", "corvane -t 1, long table")
+    if per_r and long:
+        out.append(goal_line("large, corvane -t 1, long table ÷ a record per r, MB/s",
+                             long["mbps"] / per_r["mbps"], 0.9,
+                             detail=f" ({long['seconds']:.2f} s and {per_r['seconds']:.2f} s; "
+                                    f"CPU time {long['cpu']:.2f} s and {per_r['cpu']:.2f} s, "
+                                    f"{ratio_text(per_r['cpu'], long['cpu'])})"))
+        met = "met" if long["rss"] < 50 else "not met"
+        out.append(f"large, corvane -t 1, long table, peak RSS: {long['rss']:.1f} MB "
+                   f"(goal under 50 MB; {met})")
+    lists = [e for e in table if e["set"].startswith("lists-")]
+    if len(lists) == 2 and all("mbps" in e for e in lists):
+        short, longer = lists
+        out.append(goal_line(f"lists, {longer['set']} ÷ {short['set']}, median time",
+                             longer["seconds"] / short["seconds"], 2.5, at_most=True,
+                             detail=f" ({longer['seconds']:.3f} s and {short['seconds']:.3f} s; "
+                                    f"CPU time {ratio_text(longer['cpu'], short['cpu'])}; "
+                                    f"peak RSS {longer['rss']:.1f} and {short['rss']:.1f} MB)"))
+    for e in table:
+        if e["part"] == "long" and "mbps" not in e:
+            out.append(f"{e['set']}, {e['program']}: no figures ({e['note']})")
+    return out
+
+
+def check_long_rows(rows, workdir):
+    """After the runs of the large set: the long table's first output against the first
+    output of bench.conf. Returns the problems found."""
+    per_r = next((r for r in rows if r.name == "corvane -t 1" and r.data.name == "large"), None)
+    long = next((r for r in rows if r.part == "long"), None)
+    if not per_r or not long or not per_r.seconds or not long.seconds or long.failed:
+        return []
+    started = time.monotonic()
+    lines, problem = check_long_table(os.path.join(workdir, "reference", "large"),
+                                      os.path.join(workdir, "reference", long.reference))
+    log(f"  large    {long.name}: {lines} lines checked against the records per r "
+        f"({time.monotonic() - started:.1f} s)")
+    if problem:
+        long.failed = f"output differs from the records per r: {problem}"
+        return [f"large / {long.name}: {long.failed}"]
+    long.lines = per_r.lines = lines
+    return []
+
+
+def run_lists(items, paths, runs, workdir, env, scratch):
+    """The list sets, their rows taking turns; returns their table entries and problems."""
+    sets = [ListData(n, workdir) for n in items]
+    rows = []
+    for data in sets:
+        data.ensure()
+        log(f"{data.name}: 1 file, {data.bytes / MB:.1f} MB")
+        row = Program("corvane -t 1", corvane_run(paths, 1, 1, "lists_conf"), part="long",
+                      label="bench-lists.conf, two word lists")
+        row.data = data
+        rows.append(row)
+    problems = run_set(rows, runs, workdir, env, scratch)
+    table = []
+    for data, row in zip(sets, rows):
+        if row.seconds and not row.failed:
+            row.lines, problem = check_list_output(
+                data, os.path.join(workdir, "reference", data.name))
+            if problem:
+                row.failed = f"output differs from the generated lists: {problem}"
+                problems.append(f"{data.name} / {row.name}: {row.failed}")
+            else:
+                log(f"  {data.name:8} {row.name}: {row.lines} lines as generated")
+        table += summarize(data, [row])
+    return table, problems
 
 
 def load_average():
@@ -686,10 +956,12 @@ def main():
     parser.add_argument("--corvane", required=True)
     parser.add_argument("--tools", required=True, help="directory of measgen and the floors")
     parser.add_argument("--conf", required=True)
+    parser.add_argument("--long-conf", required=True, help="the large set as one long table")
+    parser.add_argument("--lists-conf", required=True, help="the list sets")
     parser.add_argument("--peers", required=True)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--large-mb", type=int, default=200)
-    parser.add_argument("--sets", default="small,medium,large")
+    parser.add_argument("--sets", default="small,medium,large,lists")
     parser.add_argument("--smoke", action="store_true")
     parser.add_argument("--disk", action="store_true",
                         help="write the timed output into the work directory, not a tmpfs")
@@ -709,12 +981,14 @@ def main():
     if not args.smoke:
         sets["large"] = (1, args.large_mb * MB)
     wanted = [s.strip() for s in args.sets.split(",") if s.strip()]
-    unknown = [s for s in wanted if s not in sets]
+    unknown = [s for s in wanted if s not in sets and s != "lists"]
     if unknown:
-        parser.error(f"unknown set {unknown[0]} (choose from small, medium, large; "
-                     "small and large bring their compressed twins)")
+        parser.error(f"unknown set {unknown[0]} (choose from small, medium, large, lists; "
+                     "small and large bring their compressed twins, large its long table)")
     env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8")
     paths = {"corvane": os.path.abspath(args.corvane), "conf": os.path.abspath(args.conf),
+             "long_conf": os.path.abspath(args.long_conf),
+             "lists_conf": os.path.abspath(args.lists_conf),
              "tools": os.path.abspath(args.tools), "peers": os.path.abspath(args.peers)}
 
     scratch, scratch_place = scratch_root(workdir, args.disk)
@@ -742,19 +1016,31 @@ def main():
         for member, rows in group:
             for row in rows:
                 row.data = member
-        problems += run_set([row for _, rows in group for row in rows], args.runs, workdir, env,
-                            scratch)
+        every_row = [row for _, rows in group for row in rows]
+        problems += run_set(every_row, args.runs, workdir, env, scratch)
+        problems += check_long_rows(every_row, workdir)
         for member, rows in group:
             table += summarize(member, rows)
+    long_table = [e for e in table if e["part"] == "long" or
+                  (e["set"] == "large" and e["program"] == "corvane -t 1")]
+    table = [e for e in table if e["part"] == "main"]
+    if "lists" in wanted:
+        entries, found = run_lists(SMOKE_LIST_ITEMS if args.smoke else LIST_ITEMS, paths,
+                                   args.runs, workdir, env, scratch)
+        long_table += entries
+        problems += found
 
     elapsed = time.monotonic() - started
-    text = format_table(table, markdown=False)
+    text = format_table(table, markdown=False) if table else ""
     per_file = format_per_file(table, markdown=False)
     goals = targets(table)
+    long_text = format_long(long_table, markdown=False) if long_table else ""
+    long_goals = long_targets(long_table)
     print()
     print("\n".join(machine_description()))
-    print()
-    print(text)
+    if text:
+        print()
+        print(text)
     if compressed:
         print()
         print("\n".join(describe_compressed(compressed)))
@@ -766,6 +1052,14 @@ def main():
     if goals:
         print()
         print("\n".join(goals))
+    if long_text:
+        print()
+        print("Long tables and lists:")
+        print()
+        print(long_text)
+    if long_goals:
+        print()
+        print("\n".join(long_goals))
     results = os.path.join(workdir, "results")
     os.makedirs(results, exist_ok=True)
     # Named by the start time, so that a partial run never replaces an earlier table.
@@ -778,7 +1072,8 @@ def main():
         out.write(f"- load average (1, 5, 15 min) before: {load_before}, "
                   f"after: {load_average()}\n")
         out.write(f"- output of the timed runs written to {scratch_place}\n\n")
-        out.write(format_table(table, markdown=True) + "\n")
+        if table:
+            out.write(format_table(table, markdown=True) + "\n")
         if compressed:
             out.write("\n" + "\n".join("- " + c for c in describe_compressed(compressed))
                       + "\n")
@@ -787,6 +1082,11 @@ def main():
                       + format_per_file(table, markdown=True) + "\n")
         if goals:
             out.write("\n" + "\n".join("- " + g for g in goals) + "\n")
+        if long_table:
+            out.write("\nLong tables and lists:\n\n" + format_long(long_table, markdown=True)
+                      + "\n")
+        if long_goals:
+            out.write("\n" + "\n".join("- " + g for g in long_goals) + "\n")
         chart = text_chart(table)
         if chart:
             out.write("\nMB/s, median of the runs (# corvane, = peers, . parse-only floors):\n\n"

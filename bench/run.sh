@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # run.sh - the benchmark in one command: installs what is missing, builds corvane (Release),
 # the input generator and the parse-only floors, generates the input sets once, then times
-# corvane, its peers (xsltproc, lxml) and the floors and prints the tables.
+# corvane, its peers (xsltproc, lxml) and the floors and prints the tables; then the large
+# set as one long table and two files of long lists.
 #
 # Usage: bench/run.sh [--smoke] [--runs N] [--gb | --large-mb N] [--sets LIST] [--workdir DIR]
 #                     [--disk] [--no-gzip]
@@ -10,28 +11,30 @@
 #   --runs N       runs per row, the median is reported (default 5; 1 for --smoke)
 #   --gb           the large set is one file of 1 GB (default 200 MB)
 #   --large-mb N   the large set is one file of N MB
-#   --sets LIST    comma-separated subset of small,medium,large (default all three); the
-#                  small and the large set come with their gzip-compressed twins,
-#                  small-gz and large-gz, whose rows take turns with theirs
+#   --sets LIST    comma-separated subset of small,medium,large,lists (default all four);
+#                  the small and the large set come with their gzip-compressed twins,
+#                  small-gz and large-gz, whose rows take turns with theirs, the large set
+#                  with its long table (bench-long.conf); lists: 1 and 2 million counters
 #   --workdir DIR  generated files, builds and results (default $TMPDIR/corvane-bench)
 #   --disk         timed output into the work directory, not a tmpfs (/dev/shm) with room
 #   --no-gzip      leave the compressed twins out
 #
 # Generated data stays in the work directory between runs and is made again only when
-# the generator or the set's size changes. Nothing is written into the repository.
+# the generator or the set's size changes (the two list files are made anew every run, in
+# about two seconds). Nothing is written into the repository.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 workdir=${TMPDIR:-/tmp}/corvane-bench
 runs=
 large_mb=200
-sets=small,medium,large
+sets=small,medium,large,lists
 smoke=()
 disk=()
 no_gzip=()
 
 usage() {
-    sed -n '2,19s/^# \{0,1\}//p' "$0" >&2
+    sed -n '2,21s/^# \{0,1\}//p' "$0" >&2
     exit 2
 }
 
@@ -76,4 +79,5 @@ cmake --build "$workdir/build-tools" -j"$jobs" >/dev/null
 exec /usr/bin/python3 "$repo/bench/bench.py" "${smoke[@]}" "${disk[@]}" "${no_gzip[@]}" \
     --runs "$runs" --large-mb "$large_mb" --sets "$sets" --workdir "$datadir" \
     --corvane "$workdir/build-corvane/corvane" --tools "$workdir/build-tools" \
-    --conf "$repo/bench/bench.conf" --peers "$repo/bench/peers"
+    --conf "$repo/bench/bench.conf" --long-conf "$repo/bench/bench-long.conf" \
+    --lists-conf "$repo/bench/bench-lists.conf" --peers "$repo/bench/peers"
