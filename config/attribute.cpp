@@ -65,6 +65,13 @@ bool ATTRIBUTE::is_column() const
 
 bool ATTRIBUTE::is_list() const { return type == tok::WORDLIST || type == tok::ELEMENTLIST; }
 
+bool ATTRIBUTE::is_element_kind() const
+{
+    return type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
+           type == tok::ATTRIBUTE_CONVERT || type == tok::ATTRIBUTE_REGEXP ||
+           type == tok::ATTRIBUTE_ARG;
+}
+
 namespace
 {
 

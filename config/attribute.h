@@ -30,6 +30,9 @@ public:
     bool is_column() const;
     // WORDLIST and ELEMENTLIST: columns that hold a list of items, one line each.
     bool is_list() const;
+    // The columns that hold one value taken from an element: ATTRIBUTE, ATTRIBUTE_BOOL,
+    // ATTRIBUTE_CONVERT, ATTRIBUTE_REGEXP and ATTRIBUTE_ARG.
+    bool is_element_kind() const;
 
     ATTRIBUTE *next;
     ATTRIBUTE *child;

@@ -28,14 +28,12 @@ void build_index(MEASUREMENT_PLAN *m, int name_count, std::deque<LIST_ITEMS> &li
         column.position = static_cast<int>(i);
         const int type = column.node->type;
         const bool at_start = type == tok::ATTRIBUTE_ARG;
-        const bool at_end = type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
-                            type == tok::ATTRIBUTE_CONVERT || type == tok::ATTRIBUTE_REGEXP ||
-                            column.node->is_list();
+        const bool at_end = (column.node->is_element_kind() && !at_start) || column.node->is_list();
         if (column.node->is_list()) {
             lists.emplace_back();
             column.list = &lists.back();
-            column.keyed = type == tok::ELEMENTLIST && column.node->sub_type == tok::ATTRIBUTE_ARG;
-            column.list->keyed = column.keyed;
+            column.list->keyed =
+                type == tok::ELEMENTLIST && column.node->sub_type == tok::ATTRIBUTE_ARG;
             m->lists.push_back(&column);
         }
         if (!column.node->is_column()) {
@@ -172,34 +170,19 @@ void HANDLER_PLAN::file_start_work(MEASUREMENT_PLAN *m, bool empty_missing_value
             clear_at_start[id].push_back({&column, leading});
             work_at_start[id] = true;
         };
-        bool element_value = false;
-        switch (column.type) {
-        case tok::ATTRIBUTE:
-        case tok::ATTRIBUTE_BOOL:
-        case tok::ATTRIBUTE_CONVERT:
-        case tok::ATTRIBUTE_REGEXP:
-        case tok::ATTRIBUTE_ARG:
-            element_value = empty_missing_values;
-            break;
-        case tok::WORDLIST:
-            element_value = true;
-            break;
-        case tok::ELEMENTLIST:
+        if ((column.node->is_element_kind() && empty_missing_values) ||
+            column.type == tok::WORDLIST) {
+            empty_from(names);
             if (names >= 2)
                 empty_from(names - 1);
-            if (column.keyed) {
+        } else if (column.type == tok::ELEMENTLIST) {
+            if (names >= 2)
+                empty_from(names - 1);
+            if (column.list->keyed) {
                 const size_t id = static_cast<size_t>(column.path.last_id());
                 keys_at_start[id].push_back(&column);
                 work_at_start[id] = true;
             }
-            break;
-        default:
-            break;
-        }
-        if (element_value) {
-            empty_from(names);
-            if (names >= 2)
-                empty_from(names - 1);
         }
     }
 }

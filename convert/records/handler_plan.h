@@ -75,17 +75,7 @@ struct ELEMENT_PATH {
     }
     // The same for a complete path of at least one name whose last name is known to be
     // that of the innermost open element.
-    bool matches_outer(const ELEMENT_STACK &open) const
-    {
-        const int first = open.size() - count;
-        if (first < 0)
-            return false;
-        for (int i = count - 2; i >= 0; --i) {
-            if (open.id(first + i) != ids[static_cast<size_t>(i)])
-                return false;
-        }
-        return true;
-    }
+    bool matches_outer(const ELEMENT_STACK &open) const { return leads_outer(open, count); }
 };
 
 // The items of a list column (WORDLIST, ELEMENTLIST) for the element being read: their
@@ -145,7 +135,6 @@ struct COLUMN_PLAN {
     MEASUREMENT_PLAN *owner = nullptr;
     int position = 0;           // among the measurement's columns
     LIST_ITEMS *list = nullptr; // list columns only
-    bool keyed = false;         // ELEMENTLIST with an attribute for its keys
 };
 
 // A column to be emptied at the start of an element: when its path's first `names` names

@@ -116,6 +116,16 @@ void append_attribute_value(BYTE_STRING &result, XML_TEXT value)
     value.swap(result);
 }
 
+// The same for what a buffer holds from `from` on, where a list keeps one of its items.
+void blank_separators_after(BYTE_STRING &bytes, int from, const BYTE_STRING &separator)
+{
+    BYTE_STRING tail;
+    tail.assign(bytes.data() + from, bytes.size() - from);
+    blank_separators(tail, separator);
+    bytes.truncate(from);
+    bytes.append(tail.data(), tail.size());
+}
+
 // The path test shared by both captures. False stops the parse.
 bool path_usable(const COLUMN_PLAN &column)
 {
@@ -140,14 +150,11 @@ void prepare_line_parts(MEASUREMENT_PLAN &m, const BYTE_STRING &file_stamp)
         return;
     for (const COLUMN_PLAN &column : m.column_plans) {
         MEASUREMENT_PLAN::LINE_PART part{MEASUREMENT_PLAN::LINE_PART::NONE, nullptr, 0};
+        if (column.node->is_element_kind()) {
+            m.line_parts.push_back({MEASUREMENT_PLAN::LINE_PART::VALUE, &column.node->result, 0});
+            continue;
+        }
         switch (column.node->type) {
-        case tok::ATTRIBUTE:
-        case tok::ATTRIBUTE_BOOL:
-        case tok::ATTRIBUTE_CONVERT:
-        case tok::ATTRIBUTE_REGEXP:
-        case tok::ATTRIBUTE_ARG:
-            part = {MEASUREMENT_PLAN::LINE_PART::VALUE, &column.node->result, 0};
-            break;
         case tok::UTC_FILESTAMP:
             part = {MEASUREMENT_PLAN::LINE_PART::VALUE, &file_stamp, 0};
             break;
@@ -202,7 +209,7 @@ int numbered_item(const LIST_ITEMS &list, std::string_view key)
 int partner_item(COLUMN_PLAN &column, std::string_view key, int index)
 {
     LIST_ITEMS &list = *column.list;
-    if (!column.keyed)
+    if (!list.keyed)
         return numbered_item(list, key);
     // Lists paired by key mostly hold their keys in the same order: the item at the same
     // place is the one when no key occurs twice.
@@ -245,14 +252,11 @@ void XMLInputHandler::prepare_output()
     for (MEASUREMENT_PLAN &m : plan->measurements) {
         m.record_values.clear();
         for (const COLUMN_PLAN &column : m.column_plans) {
-            switch (column.node->type) {
-            case tok::ATTRIBUTE:
-            case tok::ATTRIBUTE_BOOL:
-            case tok::ATTRIBUTE_CONVERT:
-            case tok::ATTRIBUTE_REGEXP:
-            case tok::ATTRIBUTE_ARG:
+            if (column.node->is_element_kind()) {
                 m.record_values.push_back(&column.node->result);
-                break;
+                continue;
+            }
+            switch (column.node->type) {
             case tok::UTC_FILESTAMP:
                 m.record_values.push_back(&plan->file_stamp);
                 break;
@@ -404,13 +408,8 @@ void XMLInputHandler::start_of_element(int id, const XML_ATTRIBUTE *atts, int co
                 same_bytes(name.data, column->argument.data(), name.size)) {
                 list.bytes.truncate(at);
                 append_attribute_value(list.bytes, atts[i].value);
-                if (plan->separator_to_blank) {
-                    BYTE_STRING key;
-                    key.assign(list.bytes.data() + at, list.bytes.size() - at);
-                    blank_separators(key, plan->column_separator);
-                    list.bytes.truncate(at);
-                    list.bytes.append(key.data(), key.size());
-                }
+                if (plan->separator_to_blank)
+                    blank_separators_after(list.bytes, at, plan->column_separator);
             }
         }
         list.pending.push_back({at, list.bytes.size() - at});
@@ -454,15 +453,12 @@ bool XMLInputHandler::take_words(COLUMN_PLAN &column)
     }
     if (plan->separator_to_blank) {
         BYTE_STRING words;
-        words.assign(list.bytes.data(), list.bytes.size());
-        list.bytes.clear();
-        BYTE_STRING word;
+        words.swap(list.bytes);
         for (LIST_ITEMS::SPAN &item : list.items) {
-            word.assign(words.data() + item.at, item.size);
-            blank_separators(word, plan->column_separator);
-            item.at = list.bytes.size();
-            item.size = word.size();
-            list.bytes.append(word.data(), word.size());
+            const int at = list.bytes.size();
+            list.bytes.append(words.data() + item.at, item.size);
+            blank_separators_after(list.bytes, at, plan->column_separator);
+            item = {at, list.bytes.size() - at};
         }
     }
     return true;
@@ -473,7 +469,7 @@ bool XMLInputHandler::take_element_item(COLUMN_PLAN &column)
     LIST_ITEMS &list = *column.list;
     if (list.bytes.size() + qint64(current_text.size()) > MAX_LIST_BYTES)
         return refuse_long_list(column);
-    if (column.keyed) {
+    if (list.keyed) {
         // The key its start took; none if the list was asked for a key it never took.
         LIST_ITEMS::SPAN key{list.bytes.size(), 0};
         if (!list.pending.empty()) {
@@ -487,13 +483,8 @@ bool XMLInputHandler::take_element_item(COLUMN_PLAN &column)
     list.bytes.append(current_text.data(), current_text.size());
     if (holds_control(current_text.data(), current_text.size()))
         blank_line_breaks(list.bytes, item.at);
-    if (plan->separator_to_blank) {
-        BYTE_STRING text;
-        text.assign(list.bytes.data() + item.at, list.bytes.size() - item.at);
-        blank_separators(text, plan->column_separator);
-        list.bytes.truncate(item.at);
-        list.bytes.append(text.data(), text.size());
-    }
+    if (plan->separator_to_blank)
+        blank_separators_after(list.bytes, item.at, plan->column_separator);
     item.size = list.bytes.size() - item.at;
     list.items.push_back(item);
     list.indexed = false;
