@@ -18,6 +18,7 @@
 
 #include <QFile>
 
+#include "control/metrics.h"
 #include "convert/input/input_file.h"
 #include "runtime/file_names.h"
 #include "runtime/runtime.h"
@@ -82,40 +83,40 @@ void leave_young_files(std::vector<Entry> *entries, QStringList *left_names)
                  .arg(GL_param.min_age));
 }
 
-// The error directory must take files before the first one fails: a run that cannot put
-// failed files aside stops before it touches any.
 } // namespace
 
+QString directory_problem(const QByteArray &path, const QByteArray &input)
+{
+    struct stat info;
+    struct stat beside;
+    if (::stat(path.constData(), &info) != 0)
+        return system_reason(errno);
+    if (!S_ISDIR(info.st_mode))
+        return QStringLiteral("not a directory");
+    if (!input.isEmpty() && ::stat(input.constData(), &beside) == 0 &&
+        beside.st_dev == info.st_dev && beside.st_ino == info.st_ino)
+        return QStringLiteral("it is the input directory");
+    // Tried for real: permissions, a read-only mount or a full inode table all show.
+    QByteArray probe = path + "/.corvane-probe-XXXXXX";
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("cannot write into it: ") + system_reason(errno);
+    ::close(fd);
+    ::unlink(probe.constData());
+    return QString();
+}
+
+// The error directory must take files before the first one fails: a run that cannot put
+// failed files aside stops before it touches any.
 void check_error_directory()
 {
     if (GL_param.error_path.isEmpty())
         return;
-    const QString shown = printable_name(GL_param.error_path);
-    const QByteArray path = QFile::encodeName(GL_param.error_path);
-    struct stat info;
-    struct stat input;
-    QString problem;
-    if (::stat(path.constData(), &info) != 0) {
-        problem = system_reason(errno);
-    } else if (!S_ISDIR(info.st_mode)) {
-        problem = QStringLiteral("not a directory");
-    } else if (::stat(QFile::encodeName(GL_param.input_path).constData(), &input) == 0 &&
-               input.st_dev == info.st_dev && input.st_ino == info.st_ino) {
-        problem = QStringLiteral("it is the input directory");
-    } else {
-        // Tried for real: permissions, a read-only mount or a full inode table all show.
-        QByteArray probe = path + "/.corvane-probe-XXXXXX";
-        const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
-        if (fd < 0) {
-            problem = QStringLiteral("cannot write into it: ") + system_reason(errno);
-        } else {
-            ::close(fd);
-            ::unlink(probe.constData());
-        }
-    }
+    const QString problem = directory_problem(QFile::encodeName(GL_param.error_path),
+                                              QFile::encodeName(GL_param.input_path));
     if (!problem.isEmpty()) {
-        elog.log(
-            QStringLiteral("ERROR: error directory %1 cannot be used: %2\n").arg(shown, problem));
+        elog.log(QStringLiteral("ERROR: error directory %1 cannot be used: %2\n")
+                     .arg(printable_name(GL_param.error_path), problem));
         exit(1);
     }
 }
@@ -137,6 +138,8 @@ int lock_input_directory()
         elog.log(QStringLiteral("WARNING: another corvane run is busy with input directory %1 - "
                                 "ending\n")
                      .arg(printable_name(GL_param.input_path)));
+        // The run at work writes the figures.
+        metrics_leave_alone();
         exit(3);
     }
     elog.log(QStringLiteral("WARNING: could not lock input directory %1 (%2) - going on without "

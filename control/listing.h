@@ -21,6 +21,11 @@ struct INPUT_LISTING {
 // another run holds it.
 int lock_input_directory();
 
+// Why the directory `path` cannot take new files, empty when it can: it is missing, is not
+// a directory, is the input directory `input` (when given), or a file cannot be created in
+// it (tried for real).
+QString directory_problem(const QByteArray &path, const QByteArray &input = QByteArray());
+
 // Ends the program with status 1 when an error directory is given that cannot take files.
 void check_error_directory();
 

@@ -4,6 +4,7 @@
 
 #include "config/attribute.h"
 #include "control/check.h"
+#include "control/metrics.h"
 #include "control/pool.h"
 #include "runtime/runtime.h"
 
@@ -12,12 +13,14 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
 
     GL_param.parse_options(argc, argv);
+    metrics_start();
 
     int rc = GL_param.read_configuration_file();
     if (rc != 0) {
         elog.log("ERROR: error in configuration file\n");
         return rc;
     }
+    metrics_configuration_loaded();
 
     GL_param.dump();
     if (GL_param.debug_level != 0)

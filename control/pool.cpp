@@ -25,10 +25,12 @@
 
 #include "config/attribute.h"
 #include "control/listing.h"
+#include "control/metrics.h"
 #include "control/progress.h"
 #include "convert/input/input_file.h"
 #include "convert/output/output_registry.h"
 #include "convert/output/output_stream.h"
+#include "convert/output/run_tally.h"
 #include "convert/process_file.h"
 #include "convert/xml/xml_reader.h"
 #include "runtime/file_names.h"
@@ -119,6 +121,7 @@ sigset_t sigchld_only()
     if (input_lock >= 0)
         ::close(input_lock);
     output_registry_use(slot);
+    run_tally_use(slot);
     OUTPUT_STREAM::write_in_background(true);
     elog.log(QStringLiteral("INFO: processing file = ") + printable_name(file_name) +
              QLatin1Char('\n'));
@@ -167,6 +170,8 @@ void count_ended_worker(pid_t pid, int status)
         if (failed && !GL_param.error_path.isEmpty())
             move_input_file(GL_param.input_path, GL_param.input_files.at(slot_file[index]),
                             GL_param.error_path);
+        if (!failed)
+            metrics_file_converted(int(index), input_sizes.at(size_t(slot_file[index])));
         if (GL_param.progress)
             progress.file_done(input_sizes.at(size_t(slot_file[index])), failed);
         *slot = 0;
@@ -208,6 +213,7 @@ void run_pool()
     GL_param.input_files = FILE_LIST(listing.names);
     listing.names.clear();
     input_sizes = std::move(listing.sizes);
+    metrics_files_listed(int(listing.left.size()));
     elog.log(QStringLiteral("INFO: corvane will execute %1 processes parallel\n")
                  .arg(GL_param.parallel_processes));
 
@@ -267,6 +273,7 @@ void fork_new_process()
         const int slot =
             int(std::find(slot_worker.begin(), slot_worker.end(), 0) - slot_worker.begin());
         output_registry_clear(slot);
+        run_tally_clear(slot);
 
         pid_t pid = fork();
         if (pid < 0) {

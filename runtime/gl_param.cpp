@@ -35,6 +35,8 @@ void print_usage()
     puts("corvane -n  check the configuration and show what would be done (with -i: for each "
          "input file), convert nothing");
     puts("corvane -p  show the progress on standard output while files are converted");
+    puts("corvane -m  <metrics file> - write the run's figures there at its end, in the "
+         "Prometheus text format (for the node exporter's textfile collector)");
 }
 
 [[noreturn]] void refuse(const char *reason)
@@ -89,7 +91,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
     // argument that is not an option, as POSIX getopt does.
     optind = 1;
     int option;
-    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:e:a:np")) != -1) {
+    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:e:a:npm:")) != -1) {
         switch (option) {
         case 'v':
             puts(VERSION_BANNER);
@@ -139,6 +141,11 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'p':
             progress = true;
             break;
+        case 'm':
+            if (*optarg == '\0')
+                refuse("ERROR: the metrics file must not be empty\n");
+            metrics_file = QString::fromLocal8Bit(optarg);
+            break;
         default:
             elog.log("ERROR: not expected option found in argument list\n");
             elog.log("HINT: see\n  Option -h\nto get some help\n\n");
@@ -172,4 +179,6 @@ void GL_PARAM::dump()
         elog.log(QStringLiteral("INFO: error directory: <") + error_path + QStringLiteral(">\n"));
     if (min_age >= 0)
         elog.log(QStringLiteral("INFO: minimum age: <%1> seconds\n").arg(min_age));
+    if (!metrics_file.isEmpty())
+        elog.log(QStringLiteral("INFO: metrics file: <") + metrics_file + QStringLiteral(">\n"));
 }

@@ -91,6 +91,7 @@ public:
     bool check_only;       // -n: check the configuration and show the plan, convert nothing
     bool progress;         // -p: a progress line on standard output
     bool input_path_given; // -i was given
+    QString metrics_file;  // -m: the run's figures are written there at its end; empty: none
 };
 
 extern ELOG elog;

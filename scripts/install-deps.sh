@@ -14,6 +14,9 @@ packages+=(time perl)
 packages+=(postgresql sqlite3)
 # The Slurm array job, run on a one-node cluster that its test starts.
 packages+=(slurm-wlm munge)
+# The metrics file: promtool checks it and the alert rules, the node exporter serves it,
+# curl scrapes it.
+packages+=(prometheus prometheus-node-exporter curl python3)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -28,4 +31,12 @@ as_root=()
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -q
+# The servers among the packages (PostgreSQL, Prometheus, the node exporter, Slurm) are
+# not started as services: each test starts its own on 127.0.0.1 and stops it.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+    trap '"${as_root[@]}" rm -f "$policy"' EXIT
+    printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
+    "${as_root[@]}" chmod 755 "$policy"
+fi
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

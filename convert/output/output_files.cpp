@@ -19,6 +19,7 @@
 #include "convert/output/output_registry.h"
 #include "convert/output/output_stream.h"
 #include "convert/output/publication.h"
+#include "convert/output/run_tally.h"
 #include "runtime/file_names.h"
 #include "runtime/runtime.h"
 
@@ -336,6 +337,8 @@ bool complete_file(ATTRIBUTE *m, bool sync)
                              .arg(printable_name(path), m->stream->error_text()));
             ok = false;
         }
+        if (ok)
+            run_tally_add(m, m->stream->record_count(), m->stream->bytes_written());
         delete m->stream;
         m->stream = nullptr;
     }

@@ -106,6 +106,11 @@ public:
     }
     bool flush();
 
+    // The record lines appended, as the writer counts them, and the bytes in the file.
+    void count_records(qint64 count) { records += count; }
+    qint64 record_count() const { return records; }
+    qint64 bytes_written() const { return written; }
+
     bool failed() const { return !error.isEmpty(); }
     const QString &error_text() const { return error; }
 
@@ -145,6 +150,7 @@ private:
     qsizetype block = FIRST_BLOCK; // the block size now
     qint64 written = 0;            // bytes in the file
     qint64 complete = 0;           // bytes of whole lines in the file
+    qint64 records = 0;
     QString error;
 };
 

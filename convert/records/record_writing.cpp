@@ -529,8 +529,10 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
     } else if (!m.record_values.empty()) {
         compose_line(m);
         stream.append(m.last_line.data(), m.last_line.size());
+        stream.count_records(1);
     } else {
         write_columns_one_by_one(m);
+        stream.count_records(1);
     }
     stream.line_done();
     clear_conditions(m);
@@ -628,6 +630,7 @@ int XMLInputHandler::write_list_record(MEASUREMENT_PLAN &m)
         stream.append_pieces(m.pieces.data(), static_cast<int>(piece - m.pieces.data()), total);
         stream.line_done();
     }
+    stream.count_records(item_count);
     for (size_t j = 1; j < list_count; ++j) {
         if (m.missing[j] == 0)
             continue;

@@ -27,6 +27,11 @@
 # for /var/log/corvane/*.log applies. Slurm does not create the directory: it must exist
 # on every node and be writable by the user, otherwise each task fails before it
 # starts (exit code 0:53, reason JobLaunchFailure) and leaves no log at all.
+# The figures of each run for monitoring: one file per shard, corvane-<shard>.prom, in
+# CORVANE_METRICS_DIR (default CORVANE_ROOT/metrics; empty: none). A task runs on any node,
+# so the directory is on the shared file system, and one node exporter (on one host) reads
+# it with --collector.textfile.directory; a node's own textfile directory would keep the
+# file of the last run that happened to run there. The directory must exist.
 #SBATCH --job-name=corvane
 #SBATCH --dependency=singleton
 #SBATCH --no-requeue
@@ -44,6 +49,7 @@ config=${CORVANE_CONFIG:-/opt/corvane/config/corvane.conf}
 read -r -a shards <<<"${CORVANE_SHARDS:-north south east west}"
 error_dir=${CORVANE_ERROR_DIR:-}
 min_age=${CORVANE_MIN_AGE:-}
+metrics_dir=${CORVANE_METRICS_DIR-$root/metrics}
 
 # The log lines keep corvane's own form; after exec, $$ is corvane's parent.
 log() { echo "[$$] $(date '+%Y.%m.%d %H:%M:%S') $*" >&2; }
@@ -70,6 +76,7 @@ if [ -n "$error_dir" ]; then
     options+=(-e "$error_dir")
 fi
 [ -n "$min_age" ] && options+=(-a "$min_age")
+[ -n "$metrics_dir" ] && options+=(-m "$metrics_dir/corvane-$shard.prom")
 
 log "INFO: Slurm job ${SLURM_ARRAY_JOB_ID:-?}_$task on $(hostname -s): shard $shard"
 # exec: corvane's exit status becomes the task's, which Slurm records and reports (3: the

@@ -85,7 +85,8 @@ diff -r "$work/example-built/output" "$work/example-installed/output" ||
 # The shipped schedules. A systemd unit sets every variable its ExecStart uses, may
 # write every directory it gives corvane, and passes systemd-analyze where that is
 # available (a warning names the unit file and line); the error directory of the single
-# host unit and of the cron line is one the install creates.
+# host unit and of the cron line is one the install creates. The metrics file's directory
+# may be missing ("-"): corvane reports that itself.
 docs=$root$prefix/share/doc/corvane
 for unit in corvane.service corvane@.service; do
     file=$docs/systemd/$unit
@@ -99,6 +100,11 @@ for unit in corvane.service corvane@.service; do
     for dir in "$error_dir" $(grep -oE -- '-[io] [^ ]+' <<<"$exec_start" | cut -d' ' -f2); do
         [[ $writable == *" $dir "* ]] || fail "$unit: corvane is to write $dir, not in ReadWritePaths"
     done
+    metrics_file=$(sed -n 's/.* CORVANE_METRICS_FILE=\([^ ]*\).*/\1/p' <<<"$environment")
+    [[ $exec_start == *' -m ${CORVANE_METRICS_FILE}'* && $writable == *" -${metrics_file%/*} "* ]] ||
+        fail "$unit: the metrics file ${metrics_file:-(none)} is not written or not writable"
+    [[ $unit != *@* || $metrics_file == *%i* ]] || fail "$unit: one metrics file for every instance"
+
     [ "$unit" = corvane.service ] && [ ! -d "$root$error_dir" ] &&
         fail "$unit: its error directory $error_dir is not installed"
     if command -v systemd-analyze >/dev/null; then
@@ -114,7 +120,7 @@ cron_error_dir=$(grep -oE -- ' -e [^ ]+' "$docs/cron/corvane" | cut -d' ' -f3)
 # The installed Slurm array script, run as task 0 outside Slurm: CORVANE_ERROR_DIR (taken
 # within the shard) and CORVANE_MIN_AGE reach corvane as -e and -a.
 shard=$work/shards/one
-mkdir -p "$shard/input" "$shard/output" "$shard/failed"
+mkdir -p "$shard/input" "$shard/output" "$shard/failed" "$work/shards/metrics"
 cp "$source"/example/input/* "$shard/input/"
 echo '<measCollecFile>' >"$shard/input/broken_20240305_1400.xml"
 touch -d '-1 hour' "$shard"/input/*
@@ -127,6 +133,8 @@ status=$?
 [ "$(ls "$shard/failed")" = broken_20240305_1400.xml ] || fail "the broken file was not moved to failed/"
 [ "$(ls "$shard/input")" = late_20240305_1400.xml ] || fail "the young file was not left in input/"
 diff -r "$source/example/expected" "$shard/output" || fail "the Slurm script's output differs from expected/"
+grep -q '^corvane_run_files{input_dir=".*/shards/one/input",result="young"} 1$' \
+    "$work/shards/metrics/corvane-one.prom" || fail "the Slurm script's run wrote no metrics file"
 
 # Installing again keeps a configuration that the site has changed.
 echo "# changed by the site" >>"$root$prefix/config/corvane.conf"

@@ -129,6 +129,7 @@ start slurmd slurmd -D
 within 20 node_idle || stop "the node did not come up"
 
 shards=(north south east west)
+mkdir -p shards/metrics
 for ((i = 0; i < ${#shards[@]}; i++)); do
     mkdir -p "shards/${shards[i]}/input" "shards/${shards[i]}/output" "task$i"
     cp "$source"/example/input/* "shards/${shards[i]}/input/"
@@ -159,5 +160,7 @@ for ((i = 0; i < ${#shards[@]}; i++)); do
     [ -z "$(ls -A "shards/${shards[i]}/input")" ] || fail "input files were left"
     [[ $(tail -n 1 "$run/log" 2>/dev/null) == *"Info ($files/$files) Prozesse erfolgreich konvertiert" ]] ||
         fail "the log does not end with every file converted"
+    grep -q "^corvane_run_exit_status{input_dir=\"$work/shards/${shards[i]}/input\"} 0\$" \
+        "shards/metrics/corvane-${shards[i]}.prom" || fail "no metrics file of the shard"
 done
 passed "${#shards[@]} shards converted by a Slurm array job; a second run waited and failed"
