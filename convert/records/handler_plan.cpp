@@ -58,6 +58,8 @@ bool set_holds(std::string_view pattern, size_t at, char32_t c, size_t *end)
     return false;
 }
 
+// A faulty path is reported at every element, and a path of no names matches every
+// element: such a column is looked at whatever the element's name.
 bool accepts_every_id(const COLUMN_PLAN &column)
 {
     return column.fault != PATH_FAULT::none || column.path.count <= 0;
@@ -89,9 +91,7 @@ void index_columns(MEASUREMENT_PLAN *m, std::deque<LIST_ITEMS> &lists)
             m->visit_all_at_end = m->visit_all_at_start = true;
             continue;
         }
-        // A faulty path is reported at the first element start or end; a path of no
-        // names matches everywhere. An ELEMENTNAME column is taken care of with the work
-        // at an element's start.
+        // An ELEMENTNAME column is taken care of with the work at an element's start.
         if (type == tok::ELEMENTNAME || !accepts_every_id(column))
             continue;
         if (type == tok::ATTRIBUTE_ARG)
