@@ -544,15 +544,17 @@ def scratch_root(workdir, on_disk):
 
 def run_set(rows, runs, workdir, env, scratch):
     """Runs every row `runs` times, rows interleaved so that drift hits all alike (the rows
-    of a compressed set too, with those of the set it was made from). Returns the problems
-    found."""
+    of a compressed set too, with those of the set it was made from), every other round in
+    reverse order: the row that comes first in a round has come out up to 10 % slower than
+    its neighbours doing the same work. Returns the problems found."""
     problems = []
     logs = os.path.join(workdir, "logs")
     os.makedirs(logs, exist_ok=True)
     for name in {row.reference or row.data.compares_with for row in rows}:
         remove(os.path.join(workdir, "reference", name))
     for run in range(runs):
-        for row in rows:
+        # The first round keeps the given order: its first corvane row makes the reference.
+        for row in (rows if run % 2 == 0 else reversed(rows)):
             if row.failed:
                 continue
             data = row.data
