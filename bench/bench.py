@@ -3,7 +3,9 @@
 measCollec files, checks that every peer writes byte-identical output, and prints one
 table of speeds and one of costs per file. The small and the large set are also timed
 gzip-compressed. Beside them: the large set written as one long table (bench-long.conf),
-and two files in the list form whose counters are lists of one and two million words.
+with its counter elements named by a pattern (bench-patterns.conf) and, if asked for, by a
+build of an earlier commit, and two files in the list form whose counters are lists of one
+and two million words.
 Started by run.sh, which installs the packages and builds the programs first.
 """
 
@@ -421,9 +423,9 @@ def compare_files(a, b):
             offset += len(block_a)
 
 
-def corvane_run(paths, workers, level, conf="conf", metrics=False):
+def corvane_run(paths, workers, level, conf="conf", program="corvane", metrics=False):
     def command(indir, files, outdir):
-        argv = [paths["corvane"], "-c", paths[conf], "-t", str(workers), "-d", str(level),
+        argv = [paths[program], "-c", paths[conf], "-t", str(workers), "-d", str(level),
                 "-i", indir, "-o", outdir]
         if metrics:
             # Beside the output directory: the outputs are compared file for file.
@@ -460,10 +462,18 @@ def programs_for(set_name, paths, largest, smoke):
         Program("corvane -t 2", corvane_run(paths, 2, 1)),
     ]
     if set_name == "large":
-        # Right after the row it is measured against, so that the two take turns.
-        rows.insert(1, Program("corvane -t 1, long table", corvane_run(paths, 1, 1, "long_conf"),
-                               reference="large-long", part="long",
-                               label="bench-long.conf, a record per measValue"))
+        # Right after the row they are measured against, so that they take turns with it.
+        # The pattern configuration and the earlier build write the same files as the row.
+        rows[1:1] = [Program("corvane -t 1, long table", corvane_run(paths, 1, 1, "long_conf"),
+                             reference="large-long", part="long",
+                             label="bench-long.conf, a record per measValue"),
+                     Program("corvane -t 1, name patterns",
+                             corvane_run(paths, 1, 1, "patterns_conf"), part="long",
+                             label="bench-patterns.conf, a record per [r]")]
+        if paths.get("baseline"):
+            rows.insert(1, Program(f"corvane -t 1, {paths['baseline_label']}",
+                                   corvane_run(paths, 1, 1, program="baseline"), part="long",
+                                   label="bench.conf, a record per r"))
     if set_name == "small":
         rows[1].name = "corvane -t 2 -d 1"
         # Right after the row it is measured against, so that the two take turns.
@@ -534,21 +544,25 @@ def scratch_root(workdir, on_disk):
     if not on_disk and os.path.isdir(shm) and os.access(shm, os.W_OK):
         stat = os.statvfs(shm)
         if stat.f_bavail * stat.f_frsize >= 4 * 1024 ** 3:
-            return os.path.join(shm, "corvane-bench-scratch"), "tmpfs (/dev/shm)"
+            # One per run: two runs at once must not empty each other's output.
+            return (os.path.join(shm, f"corvane-bench-scratch-{os.getpid()}"),
+                    "tmpfs (/dev/shm)")
     return os.path.join(workdir, "scratch"), "the work directory's disk"
 
 
 def run_set(rows, runs, workdir, env, scratch):
     """Runs every row `runs` times, rows interleaved so that drift hits all alike (the rows
-    of a compressed set too, with those of the set it was made from). Returns the problems
-    found."""
+    of a compressed set too, with those of the set it was made from), every other round in
+    reverse order: the row that comes first in a round has come out up to 10 % slower than
+    its neighbours doing the same work. Returns the problems found."""
     problems = []
     logs = os.path.join(workdir, "logs")
     os.makedirs(logs, exist_ok=True)
     for name in {row.reference or row.data.compares_with for row in rows}:
         remove(os.path.join(workdir, "reference", name))
     for run in range(runs):
-        for row in rows:
+        # The first round keeps the given order: its first corvane row makes the reference.
+        for row in (rows if run % 2 == 0 else reversed(rows)):
             if row.failed:
                 continue
             data = row.data
@@ -810,10 +824,27 @@ def targets(table):
 
 def long_targets(table):
     """The goals of the long table and of the lists: the large set as one long table at
-    least 0.9 of its speed with a record per r, in under 50 MB; a list twice as long
-    taking at most 2.5 times as long."""
+    least 0.9 of its speed with a record per r, in under 50 MB; with its counter elements
+    named by a pattern at least 0.9 of that speed too, and that speed at least 0.97 of the
+    earlier build's when one was timed; a list twice as long taking at most 2.5 times as
+    long."""
     out = []
     per_r = find(table, "large", "corvane -t 1")
+
+    def against_per_r(label, other, goal, per_r_first=False):
+        a, b = (per_r, other) if per_r_first else (other, per_r)
+        out.append(goal_line(label, a["mbps"] / b["mbps"], goal,
+                             detail=f" ({a['seconds']:.2f} s and {b['seconds']:.2f} s; "
+                                    f"CPU time {a['cpu']:.2f} s and {b['cpu']:.2f} s, "
+                                    f"{ratio_text(b['cpu'], a['cpu'])})"))
+
+    patterns = find(table, "large", "corvane -t 1, name patterns")
+    if per_r and patterns:
+        against_per_r("large, corvane -t 1, name patterns ÷ exact names, MB/s", patterns, 0.9)
+    for e in table:
+        if per_r and e["program"].startswith("corvane -t 1, commit") and "mbps" in e:
+            against_per_r(f"large, corvane -t 1 ÷ {e['program'][len('corvane -t 1, '):]}, MB/s",
+                          e, 0.97, per_r_first=True)
     long = find(table, "large", "corvane -t 1, long table")
     if per_r and long:
         out.append(goal_line("large, corvane -t 1, long table ÷ a record per r, MB/s",
@@ -842,7 +873,7 @@ def check_long_rows(rows, workdir):
     """After the runs of the large set: the long table's first output against the first
     output of bench.conf. Returns the problems found."""
     per_r = next((r for r in rows if r.name == "corvane -t 1" and r.data.name == "large"), None)
-    long = next((r for r in rows if r.part == "long"), None)
+    long = next((r for r in rows if r.reference == "large-long"), None)
     if not per_r or not long or not per_r.seconds or not long.seconds or long.failed:
         return []
     started = time.monotonic()
@@ -970,6 +1001,11 @@ def main():
     parser.add_argument("--conf", required=True)
     parser.add_argument("--long-conf", required=True, help="the large set as one long table")
     parser.add_argument("--lists-conf", required=True, help="the list sets")
+    parser.add_argument("--patterns-conf", required=True,
+                        help="the large set with its counter elements named by a pattern")
+    parser.add_argument("--baseline", help="a corvane built from an earlier commit")
+    parser.add_argument("--baseline-label", default="an earlier build",
+                        help="how the rows name it, e.g. commit be1c958")
     parser.add_argument("--peers", required=True)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--large-mb", type=int, default=200)
@@ -1001,6 +1037,9 @@ def main():
     paths = {"corvane": os.path.abspath(args.corvane), "conf": os.path.abspath(args.conf),
              "long_conf": os.path.abspath(args.long_conf),
              "lists_conf": os.path.abspath(args.lists_conf),
+             "patterns_conf": os.path.abspath(args.patterns_conf),
+             "baseline": os.path.abspath(args.baseline) if args.baseline else "",
+             "baseline_label": args.baseline_label,
              "tools": os.path.abspath(args.tools), "peers": os.path.abspath(args.peers)}
 
     scratch, scratch_place = scratch_root(workdir, args.disk)

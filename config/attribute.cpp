@@ -57,6 +57,7 @@ bool ATTRIBUTE::is_column() const
     case tok::WORDLIST:
     case tok::ELEMENTLIST:
     case tok::LISTKEY:
+    case tok::ELEMENTNAME:
         return true;
     default:
         return false;
@@ -69,7 +70,7 @@ bool ATTRIBUTE::is_element_kind() const
 {
     return type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
            type == tok::ATTRIBUTE_CONVERT || type == tok::ATTRIBUTE_REGEXP ||
-           type == tok::ATTRIBUTE_ARG;
+           type == tok::ATTRIBUTE_ARG || type == tok::ELEMENTNAME;
 }
 
 namespace
@@ -142,6 +143,8 @@ QString dump_line(const ATTRIBUTE *node)
         return QStringLiteral("ELEMENTLIST ( POINTER ) %1\n").arg(node->name);
     case tok::LISTKEY:
         return QStringLiteral("LISTKEY %1\n").arg(node->name);
+    case tok::ELEMENTNAME:
+        return QStringLiteral("ELEMENTNAME ( POINTER ) %1\n").arg(node->name);
     default:
         return QStringLiteral("undefined ATTRIBUTE type = %1\n").arg(node->type);
     }

@@ -31,7 +31,7 @@ public:
     // WORDLIST and ELEMENTLIST: columns that hold a list of items, one line each.
     bool is_list() const;
     // The columns that hold one value taken from an element: ATTRIBUTE, ATTRIBUTE_BOOL,
-    // ATTRIBUTE_CONVERT, ATTRIBUTE_REGEXP and ATTRIBUTE_ARG.
+    // ATTRIBUTE_CONVERT, ATTRIBUTE_REGEXP, ATTRIBUTE_ARG and ELEMENTNAME.
     bool is_element_kind() const;
 
     ATTRIBUTE *next;

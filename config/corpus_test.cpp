@@ -107,6 +107,7 @@ TEST_F(Corpus, ExampleUsesEveryStatementAndColumnKind)
         {tok::ELEMENTLIST, 0},
         {tok::ELEMENTLIST, tok::ATTRIBUTE_ARG},
         {tok::LISTKEY, 0},
+        {tok::ELEMENTNAME, 0},
     };
     EXPECT_EQ(kinds, every);
     // Every global setting is given, with a value other than its default.

@@ -29,7 +29,7 @@ class ATTRIBUTE;
 %token MATCH AND NEEDS VOID POINTER COLUMNS
 %token ATTRIBUTE ATTRIBUTE_BOOL ATTRIBUTE_CONVERT ATTRIBUTE_REGEXP UTC_FILESTAMP
 %token MS_TO_UTC MS_TO_LOCAL STRING_TO_LOCAL STRING_TO_UTC ATTRIBUTE_ARG
-%token MISSING_VALUES EMPTY REPEAT WORDLIST ELEMENTLIST LISTKEY
+%token MISSING_VALUES EMPTY REPEAT WORDLIST ELEMENTLIST LISTKEY ELEMENTNAME
 
 %type <node> inputfile_blocks inputfile_block measurement_blocks measurement_block
 %type <node> measurement_items measurement_item match_items match_item path path_element
@@ -127,6 +127,8 @@ column_item
         { $$ = new_node(TK_ELEMENTLIST, TK_ATTRIBUTE_ARG, $7, $5, $3); }
     | LISTKEY STRING
         { $$ = new_node(TK_LISTKEY, 0, $2, nullptr, nullptr); }
+    | ELEMENTNAME '(' path ')' STRING
+        { $$ = new_node(TK_ELEMENTNAME, 0, $5, nullptr, $3); }
     ;
 
 %%

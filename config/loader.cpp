@@ -60,6 +60,7 @@ SAME_CODE(REPEAT);
 SAME_CODE(WORDLIST);
 SAME_CODE(ELEMENTLIST);
 SAME_CODE(LISTKEY);
+SAME_CODE(ELEMENTNAME);
 #undef SAME_CODE
 static_assert(tok::NUMBER_OUT_OF_RANGE == int(TK_GLOBAL_UNDEF),
               "an out-of-range number is no token");

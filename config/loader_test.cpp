@@ -22,7 +22,7 @@ namespace
 
 const char *type_name(int type)
 {
-    return type >= 261 && type <= tok::LISTKEY ? KEYWORDS[type - 261].token : "?";
+    return type >= 261 && type <= tok::ELEMENTNAME ? KEYWORDS[type - 261].token : "?";
 }
 
 // A list in one line: TYPE/SUBTYPE=name,argument[child list], nodes separated by blanks.
@@ -134,6 +134,12 @@ TEST_F(Loader, AcceptedFilesKeepFileOrder)
              "ELEMENTLIST ( \"a\", \"p\" ) \"K\" LISTKEY \"P\" } } }",
          "INPUTFILE=f[MEASUREMENT[COLUMNS[WORDLIST=W[POINTER=a POINTER=b] ELEMENTLIST=E "
          "ELEMENTLIST/ATTRIBUTE_ARG=K,p[POINTER=a] LISTKEY=P]]]"},
+        // Patterns are names like any other to the loader.
+        {"GLOBALS{}" + m +
+             "MATCH { NEEDS \"*\" -> \"[!a]?\" } "
+             "COLUMNS { ELEMENTNAME ( \"a\" -> \"[b\" ) \"N\" ELEMENTNAME ( ) \"E\" } } }",
+         "INPUTFILE=f[MEASUREMENT[MATCH[NEEDS[POINTER=* POINTER=[!a]?]] "
+         "COLUMNS[ELEMENTNAME=N[POINTER=a POINTER=[b] ELEMENTNAME=E]]]"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.text);
@@ -195,6 +201,8 @@ TEST_F(Loader, RefusedFilesReportTheLineOfTheOffendingToken)
         {m + "COLUMNS {\nELEMENTLIST ( \"a\", \"p\", \"q\" ) \"E\" } } }", 5},
         {m + "COLUMNS {\nLISTKEY ( \"a\" ) \"K\" } } }", 5},
         {m + "MATCH {\nNEEDS \"a\" LISTKEY \"K\" } } }", 5},
+        {m + "COLUMNS {\nELEMENTNAME ( \"a\", \"p\" ) \"N\" } } }", 5},
+        {m + "COLUMNS {\nELEMENTNAME \"N\" } } }", 5},
         {"GLOBALS { VERSION\n\"a\nb\"\n5 }", 3},
         {std::string("GLOBALS {\0}", 11), 1},
         {"GLOBALS {\f}", 1},

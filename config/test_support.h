@@ -118,7 +118,8 @@ inline const KEYWORD KEYWORDS[] = {{"GLOBALS", "GLOBALS"},
                                    {"REPEAT", "REPEAT"},
                                    {"WORDLIST", "WORDLIST"},
                                    {"ELEMENTLIST", "ELEMENTLIST"},
-                                   {"LISTKEY", "LISTKEY"}};
+                                   {"LISTKEY", "LISTKEY"},
+                                   {"ELEMENTNAME", "ELEMENTNAME"}};
 
 // A path in the source tree. The build compiles by absolute paths, so this header's own
 // path locates the tree.

@@ -51,6 +51,7 @@ enum code : int {
     WORDLIST,
     ELEMENTLIST,
     LISTKEY, // 296
+    ELEMENTNAME,
 };
 
 // Returned by the scanner for a number that does not fit into an int. No rule of the

@@ -63,7 +63,7 @@ inline int child_level(const ATTRIBUTE *node, level where, QString *fault)
         if (type == tok::ATTRIBUTE_CONVERT && sub >= tok::MS_TO_UTC && sub <= tok::STRING_TO_UTC)
             return PATH;
         if (type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
-            type == tok::ATTRIBUTE_REGEXP || type == tok::ATTRIBUTE_ARG)
+            type == tok::ATTRIBUTE_REGEXP || type == tok::ATTRIBUTE_ARG || type == tok::ELEMENTNAME)
             return PATH;
         break;
     case PATH:

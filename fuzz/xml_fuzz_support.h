@@ -4,7 +4,7 @@
 //
 // The description uses every column kind (all four conversions and the list columns among
 // them), values emptied with their elements, NEEDS with one and with two paths, VOID, a
-// prefixed element name and several measurements, with element names of the measurement
+// prefixed element name, name patterns and several measurements, with element names of the measurement
 // files the corpus is seeded from.
 
 #ifndef CORVANE_XML_FUZZ_SUPPORT_H
@@ -92,6 +92,8 @@ INPUTFILE "^fuzz_" {
         COLUMNS {
             ATTRIBUTE ( "text" ) "LAST_TEXT"
             UTC_FILESTAMP "TS"
+            ELEMENTNAME ( "*" ) "NAME"
+            ATTRIBUTE ( "[!a-m]*" -> "*:?*" ) "PATTERN_TEXT"
         }
     }
 }

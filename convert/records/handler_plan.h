@@ -6,12 +6,18 @@
 // number of their name, and each measurement lists, per number, the columns and
 // conditions whose path ends with that name. An element end therefore only looks at
 // what can match it, in the order of the description.
+//
+// A name in a path that holds *, ? or [ is a pattern. An element whose name no path
+// names exactly but some pattern matches gets a number for the set of patterns it
+// matches, made when the name is first met; what is listed under that number is worked
+// out from the set alone, so it does not depend on the order in which names turn up.
 
 #ifndef CORVANE_HANDLER_PLAN_H
 #define CORVANE_HANDLER_PLAN_H
 
 #include <cstring>
 #include <deque>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,6 +31,10 @@ struct MEASUREMENT_PLAN;
 // Numbers for the element names used in paths; 0 stands for every other name. A
 // description names a handful of elements, mostly of different lengths, so the names
 // are kept by length: a lookup compares at most a few names of the right length.
+//
+// A path refers to an exact name by its number and to a pattern by a negative number,
+// -1 for the first pattern. Every number knows which patterns match it: an exact name
+// from its text, the number of a set of patterns from that set.
 class NAME_TABLE
 {
 public:
@@ -39,7 +49,32 @@ public:
         return 0;
     }
     int add(const std::string &name);
+    // The reference of a pattern (negative), the same for the same text.
+    int add_pattern(const std::string &pattern);
+    // A number for a set of patterns, one flag per pattern; the same for the same set.
+    int add_pattern_set(const std::vector<char> &matched);
     int count() const { return next_id; }
+    bool has_patterns() const { return !patterns.empty(); }
+    const std::vector<std::string> &pattern_texts() const { return patterns; }
+    // Whether an element of number `id` is one that the path name `ref` names.
+    bool accepts(int id, int ref) const
+    {
+        return ref >= 0 ? id == ref
+                        : matched[static_cast<size_t>(id)][static_cast<size_t>(-ref - 1)] != 0;
+    }
+    // Calls `fn` with every number in [from, to) that the path name `ref` accepts.
+    template <typename F> void each_id(int ref, int from, int to, F &&fn) const
+    {
+        if (ref >= 0) {
+            if (ref >= from && ref < to)
+                fn(ref);
+            return;
+        }
+        for (int id = from; id < to; ++id) {
+            if (accepts(id, ref))
+                fn(id);
+        }
+    }
 
 private:
     static constexpr int LONG = 64;
@@ -49,13 +84,28 @@ private:
     };
     std::vector<ENTRY> by_length[LONG + 1];
     int next_id = 1;
+    std::vector<std::string> patterns;
+    // Per number (0 included): the exact name, empty for a set of patterns, and a flag per
+    // pattern.
+    std::vector<std::string> texts = {std::string()};
+    std::vector<std::vector<char>> matched = {{}};
+    std::map<std::vector<char>, int> sets;
 };
+
+// Whether a name in a path is a pattern: it holds *, ? or [.
+bool is_name_pattern(std::string_view name);
+// Shell-style matching of an element name: * any run of characters, ? one character,
+// [...] one character of a set or range, [!...] one not in it, every other character
+// itself; a [ without its ] stands for itself. Characters are UTF-8 sequences.
+bool name_matches_pattern(std::string_view pattern, std::string_view name);
 
 // An element path as the numbers of its names.
 struct ELEMENT_PATH {
     int count = 0;        // how many of the innermost open elements it names
     bool complete = true; // false: the path list is shorter than count, so it never matches
-    std::vector<int> ids;
+    std::vector<int> ids; // exact names by number, patterns by their negative reference
+    // Set when a name of the path is a pattern: its names are then looked up there.
+    const NAME_TABLE *patterns = nullptr;
 
     void prepare(ATTRIBUTE *first, int pointer_count, NAME_TABLE &table);
     int last_id() const { return ids.empty() ? 0 : ids.back(); }
@@ -67,6 +117,8 @@ struct ELEMENT_PATH {
         const int first = open.size() - names;
         if (first < 0)
             return false;
+        if (patterns != nullptr)
+            return leads_outer_by_patterns(open, first, names);
         for (int i = names - 2; i >= 0; --i) {
             if (open.id(first + i) != ids[static_cast<size_t>(i)])
                 return false;
@@ -76,6 +128,9 @@ struct ELEMENT_PATH {
     // The same for a complete path of at least one name whose last name is known to be
     // that of the innermost open element.
     bool matches_outer(const ELEMENT_STACK &open) const { return leads_outer(open, count); }
+
+private:
+    bool leads_outer_by_patterns(const ELEMENT_STACK &open, int first, int names) const;
 };
 
 // The items of a list column (WORDLIST, ELEMENTLIST) for the element being read: their
@@ -226,6 +281,8 @@ struct HANDLER_PLAN {
     // their element), and the keyed element lists that take their key there.
     std::vector<std::vector<CLEARING>> clear_at_start;
     std::vector<std::vector<COLUMN_PLAN *>> keys_at_start;
+    // Per name number, the ELEMENTNAME columns that may take the name of such an element.
+    std::vector<std::vector<COLUMN_PLAN *>> names_at_start;
     std::vector<char> work_at_start;
     std::deque<LIST_ITEMS> lists;
     BYTE_STRING empty_value; // what a LISTKEY writes in a measurement without lists
@@ -235,9 +292,20 @@ struct HANDLER_PLAN {
     // element starts.
     void build(ATTRIBUTE *description, bool empty_missing_values = false);
     MEASUREMENT_PLAN &of(ATTRIBUTE *measurement);
+    // The number of an element name that no path names exactly: that of the set of
+    // patterns it matches, 0 for none. A new set is filed like the names were.
+    [[gnu::noinline]] int pattern_id(XML_TEXT name);
 
 private:
-    void file_start_work(MEASUREMENT_PLAN *m, bool empty_missing_values);
+    void size_tables();
+    void file_ids(int from, int to);
+    void file_start_work(MEASUREMENT_PLAN *m, int from, int to);
+
+    bool empty_missing_values = false;
+    // The names met that no path names exactly, with their numbers; a document of ever
+    // new names stops adding to it.
+    std::deque<std::string> met_names;
+    std::unordered_map<std::string_view, int> pattern_ids;
 };
 
 void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TABLE &names);

@@ -1,6 +1,6 @@
 // list_columns_test.cpp - values that belong to their element (MISSING_VALUES), list
-// columns and the lines a record with lists writes, from the configuration's text to the
-// output files.
+// columns and the lines a record with lists writes, name patterns in paths and the
+// ELEMENTNAME column, from the configuration's text to the output files.
 
 #include <string>
 #include <vector>
@@ -15,6 +15,7 @@
 #include "config/attribute.h"
 #include "config/test_support.h"
 #include "convert/output/output_files.h"
+#include "convert/records/handler_plan.h"
 #include "convert/records/xml_handler.h"
 #include "convert/xml/xml_reader.h"
 #include "runtime/runtime.h"
@@ -218,6 +219,126 @@ TEST_F(Lists, ListsBeyondTheLimitOrWithoutAPathFailTheFile)
     convert_one("", R"~(ELEMENTLIST ( "f", "id" ) "E")~", "\"f\"", "<f id='1'>v</f>");
     EXPECT_TRUE(parsed) << "one element is well within";
     convert_one("", R"~(ATTRIBUTE ( "f" ) "A" WORDLIST ( ) "W")~", "\"f\"", "<f>v</f>");
+    EXPECT_FALSE(parsed);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0], "ERROR: POINTER subelement expected");
+}
+
+TEST(NamePatterns, MatchLikeShellPatterns)
+{
+    struct Row {
+        const char *pattern;
+        const char *name;
+        bool matches;
+    } rows[] = {
+        {"*", "", true},
+        {"*", "M8020C3", true},
+        {"M*C*", "M8020C3", true},
+        {"M*C*", "MC", true},
+        {"M*C*", "M8020", false},
+        {"*:measValue", "pm:measValue", true},
+        {"*:measValue", "measValue", false},
+        {"r?", "r1", true},
+        {"r?", "r", false},
+        {"r?", "r12", false},
+        {"?", "\xc3\xa4", true}, // one character of two bytes
+        {"[Mm]8*", "m8020c3", true},
+        {"[a-c]x", "bx", true},
+        {"[a-c]x", "dx", false},
+        {"[!a-c]x", "dx", true},
+        {"[!a-c]x", "ax", false},
+        {"[]x]", "]", true},
+        {"[!]]", "a", true},
+        {"[-a]", "-", true},
+        {"a[b", "a[b", true}, // a [ without its ] is itself
+        {"a[b", "ab", false},
+        {"*[", "x[", true},
+        {"*a*b*c", "xaxbxbc", true},
+        {"*a*b*c", "xaxbxcb", false},
+        {"\\*", "\\x", true}, // no escapes: the backslash is itself
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.pattern) + " on " + row.name);
+        EXPECT_EQ(name_matches_pattern(row.pattern, row.name), row.matches);
+    }
+    EXPECT_FALSE(is_name_pattern("pm:measValue"));
+    EXPECT_TRUE(is_name_pattern("a[b"));
+}
+
+using Patterns = Lists;
+
+TEST_F(Patterns, EveryColumnKindAndConditionTakesPatternsAnywhereInItsPath)
+{
+    // Each column names its element with a pattern at another place of its path; the
+    // exact twins beside them must give the same values.
+    const std::string columns =
+        R"~(ARGATTRIBUTE ( "[fg]" -> "*" -> "obj", "id" ) "OBJ"
+           ARGATTRIBUTE ( "v" -> "r?", "p" ) "P"
+           ARGATTRIBUTE ( "v" -> "r1", "p" ) "P_EXACT"
+           ATTRIBUTE ( "*:v" -> "r[0-9]" ) "PREFIXED"
+           ATTRIBUTE ( "v" -> "[!x]*" ) "VALUE"
+           ATTRIBUTE ( "v" -> "r1" ) "VALUE_EXACT"
+           BOOLATTRIBUTE ( "?" -> "r*", "7" ) "SEVEN"
+           REGEXPATTRIBUTE ( "*" -> "[r]*", "([0-9])$" ) "LAST_DIGIT"
+           CONVERTATTRIBUTE MS_TO_UTC ( "obj" -> "*" -> "ms" ) "MS"
+           ELEMENTNAME ( "*" -> "v" -> "*" ) "NAME")~";
+    const std::string xml = "<f xmlns:pm='u'><g><obj id='o1'><v><ms>0</ms>"
+                            "<r1 p='1'>17</r1><r2 p='2'>7</r2><x>9</x></v></obj></g>"
+                            "<pm:v><r3 p='3'>3</r3></pm:v></f>";
+    EXPECT_EQ(convert_one("", columns, "\"*\" -> \"v\" -> \"r?\"", xml),
+              "OBJ\tP\tP_EXACT\tPREFIXED\tVALUE\tVALUE_EXACT\tSEVEN\tLAST_DIGIT\tMS\tNAME\n"
+              "o1\t1\t1\t\t17\t17\t0\t7\t700101 00:00\tr1\n"
+              "o1\t2\t1\t\t7\t17\t1\t7\t700101 00:00\tr2\n")
+        << "pm:v is no v, and x is no r?";
+    EXPECT_EQ(
+        convert_one("", R"~(ATTRIBUTE ( "*:v" -> "r[0-9]" ) "PREFIXED")~", "\"*:v\" -> \"*\"", xml),
+        "PREFIXED\n3\n");
+    // Lists: a word list and keyed and numbered element lists whose holders and items
+    // are patterns, next to one with exact names.
+    EXPECT_EQ(convert_one("",
+                          R"~(ELEMENTLIST ( "v*" -> "[rs]", "p" ) "R" LISTKEY "K"
+                             ELEMENTLIST ( "v?" -> "t" ) "BY_NUMBER"
+                             ELEMENTLIST ( "vv" -> "s", "p" ) "S_EXACT"
+                             WORDLIST ( "*" -> "w*" ) "W")~",
+                          "\"v*\"",
+                          "<f><vv><t>a</t><r p='1'>x</r><s p='2'>y</s><t>b</t><words>p q</words>"
+                          "</vv><v2><r p='1'>z</r></v2></f>"),
+              "R\tK\tBY_NUMBER\tS_EXACT\tW\nx\t1\ta\t\tp\ny\t2\tb\ty\tq\nz\t1\t\t\t\n");
+    EXPECT_EQ(log.size(), 4u) << "warnings for the items without a partner only";
+}
+
+TEST_F(Patterns, NamesMetInAnyOrderMatchAlike)
+{
+    // A name that two patterns match and one that only one matches, met in either order,
+    // as holders and as values.
+    const std::string columns = R"~(ELEMENTNAME ( "[ab]*" ) "HOLDER"
+        ELEMENTNAME ( "[ab]*" -> "*1" ) "NAME" ATTRIBUTE ( "*" -> "*1" ) "VALUE")~";
+    const std::string needs = "\"[ab]*\" -> \"*1\"";
+    EXPECT_EQ(
+        convert_one("", columns, needs, "<f><a1><b1>x</b1></a1><b2><a1>y</a1><c1>z</c1></b2></f>"),
+        "HOLDER\tNAME\tVALUE\nb1\tb1\tx\na1\ta1\ty\na1\tc1\tz\n");
+    EXPECT_EQ(
+        convert_one("", columns, needs, "<f><b2><a1>y</a1><c1>z</c1></b2><a1><b1>x</b1></a1></f>"),
+        "HOLDER\tNAME\tVALUE\na1\ta1\ty\na1\tc1\tz\nb1\tb1\tx\n")
+        << "the holder is the last [ab]* that started";
+}
+
+TEST_F(Patterns, ElementNamesBelongToTheirElementOrRepeat)
+{
+    const std::string columns = R"~(ELEMENTNAME ( "m" -> "*" ) "NAME"
+        ELEMENTNAME ( "m" -> "*" -> "[!v]" ) "INNER" ATTRIBUTE ( "v" ) "V")~";
+    const std::string xml = "<f><m><a><k/></a><b><v>1</v></b></m><m><c><v>2</v></c></m>"
+                            "<m/><m><d><v>3</v></d></m></f>";
+    EXPECT_EQ(convert_one("", columns, "\"v\"", xml),
+              "NAME\tINNER\tV\nb\tk\t1\nc\tk\t2\nd\tk\t3\n");
+    EXPECT_EQ(convert_one("MISSING_VALUES EMPTY", columns, "\"v\"", xml),
+              "NAME\tINNER\tV\nb\t\t1\nc\t\t2\nd\t\t3\n")
+        << "emptied where m and each child of m starts";
+    // A separator inside a name becomes a blank, as in every value.
+    EXPECT_EQ(convert_one("COLUMN_SEPARATOR \":\"", R"~(ELEMENTNAME ( "*:*" ) "N")~", "\"*:*\"",
+                          "<f xmlns:pm='u'><pm:a/></f>"),
+              "N\npm a\n");
+    convert_one("", R"~(ELEMENTNAME ( ) "N")~", "\"f\"", "<f/>");
     EXPECT_FALSE(parsed);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log[0], "ERROR: POINTER subelement expected");

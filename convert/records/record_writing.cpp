@@ -316,6 +316,7 @@ bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
     case tok::UTC_FILESTAMP:
     case tok::ATTRIBUTE_ARG:
     case tok::LISTKEY:
+    case tok::ELEMENTNAME:
         return true;
     default:
         elog.log("ERROR: unexpected type in XMLInputHandler::endElement()\n");
@@ -382,7 +383,7 @@ bool XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
     return true;
 }
 
-void XMLInputHandler::start_of_element(int id, const XML_ATTRIBUTE *atts, int count)
+bool XMLInputHandler::start_of_element(int id, const XML_ATTRIBUTE *atts, int count)
 {
     const size_t at = static_cast<size_t>(id);
     for (const CLEARING &clearing : plan->clear_at_start[at]) {
@@ -414,6 +415,19 @@ void XMLInputHandler::start_of_element(int id, const XML_ATTRIBUTE *atts, int co
         }
         list.pending.push_back({at, list.bytes.size() - at});
     }
+    for (COLUMN_PLAN *column : plan->names_at_start[at]) {
+        if (!path_usable(*column))
+            return false;
+        if (!column->path.matches_outer(hierarchy))
+            continue;
+        mark_changed(*column);
+        const std::string_view name = hierarchy.innermost();
+        column->node->result.assign(name.data(), static_cast<int>(name.size()));
+        // No XML name holds a line end or a TAB, but one may hold the separator.
+        if (plan->separator_to_blank)
+            blank_separators(column->node->result, plan->column_separator);
+    }
+    return true;
 }
 
 bool XMLInputHandler::refuse_long_list(const COLUMN_PLAN &column)
@@ -689,6 +703,7 @@ void XMLInputHandler::write_columns_one_by_one(MEASUREMENT_PLAN &m)
         case tok::ATTRIBUTE_CONVERT:
         case tok::ATTRIBUTE_REGEXP:
         case tok::ATTRIBUTE_ARG:
+        case tok::ELEMENTNAME:
             stream.append(node->result.data(), node->result.size());
             break;
         case tok::UTC_FILESTAMP:

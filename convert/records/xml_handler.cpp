@@ -98,7 +98,10 @@ int XMLInputHandler::element_id(XML_TEXT qName)
 {
     if (plan == nullptr)
         prepare();
-    return plan->names.id(qName);
+    const int id = plan->names.id(qName);
+    if (id != 0 || !plan->names.has_patterns())
+        return id;
+    return plan->pattern_id(qName);
 }
 
 bool XMLInputHandler::startElement(XML_TEXT qName, int id, const XML_ATTRIBUTE *atts, int count)
@@ -112,8 +115,8 @@ bool XMLInputHandler::startElement(XML_TEXT qName, int id, const XML_ATTRIBUTE *
     hierarchy.push(qName, id);
     current_text.clear();
     if (static_cast<size_t>(id) < plan->work_at_start.size() &&
-        plan->work_at_start[static_cast<size_t>(id)])
-        start_of_element(id, atts, count);
+        plan->work_at_start[static_cast<size_t>(id)] && !start_of_element(id, atts, count))
+        return false;
     if (count == 0)
         return true;
     return capture_attributes(atts, count);
@@ -160,7 +163,11 @@ bool XMLInputHandler::is_pointer_matching(ATTRIBUTE *path, int count)
     if (count <= 0)
         return true;
     for (; level < depth; ++level, path = path->next) {
-        if (path == nullptr || hierarchy.name(level) != path->name.toStdString())
+        if (path == nullptr)
+            return false;
+        const std::string name = path->name.toStdString();
+        if (is_name_pattern(name) ? !name_matches_pattern(name, hierarchy.name(level))
+                                  : hierarchy.name(level) != name)
             return false;
     }
     return true;

@@ -74,8 +74,9 @@ private:
     bool capture_listed_at_end(COLUMN_PLAN &column);
     bool take_value_at_end(COLUMN_PLAN &column);
     // What an element's start does besides its attribute captures: values that belong to
-    // the element are emptied, keyed lists take the key of their next item.
-    void start_of_element(int id, const XML_ATTRIBUTE *atts, int count);
+    // the element are emptied, keyed lists take the key of their next item, ELEMENTNAME
+    // columns take its name.
+    bool start_of_element(int id, const XML_ATTRIBUTE *atts, int count);
     bool take_words(COLUMN_PLAN &column);
     bool take_element_item(COLUMN_PLAN &column);
     [[gnu::cold, gnu::noinline]] bool refuse_long_list(const COLUMN_PLAN &column);
