@@ -44,21 +44,22 @@ QRegExp &file_name_pattern(const ATTRIBUTE *inputfile)
     return file_name_patterns.back().second;
 }
 
-// What the parent works out for every listed file before the first fork: the description
-// that takes it, the time its name gives and that time as the records write it. Done
-// here for all files in one go, it costs a few microseconds a file; done in a worker,
-// the pattern matcher, the time zone code and the date formatter are code and memory
-// the worker has to fault in afresh for every file.
+// What the parent works out for a file right before it forks the file's worker: the
+// description that takes it, the time its name gives and that time as the records write
+// it. Done in the parent, it costs a few microseconds a file; done in a worker, the
+// pattern matcher, the time zone code and the date formatter are code and memory the
+// worker has to fault in afresh for every file. Only the one file's facts are kept: a
+// list of them for every file of a large run would make each fork copy it.
 struct PREPARED_FILE {
+    int index = -1; // the file's place in GL_param.input_files
+    QString name;
     ATTRIBUTE *description = nullptr;
     QDateTime time;
-    int stamp_end = 0; // where the file's stamp ends in prepared_stamps
-    qint8 match = 0;   // what find_current_inputfile() gives
+    QByteArray stamp; // null where the parent did not format one
+    int match = 0;    // what find_current_inputfile() gives
     bool has_time = false;
 };
-std::vector<PREPARED_FILE> prepared_files;
-// The stamps one after the other: a small string each would take a block of the heap.
-QByteArray prepared_stamps;
+PREPARED_FILE prepared_file;
 bool stamps_prepared = false;
 
 // 0 and the description that takes the file; 22 when none does, 1 when the list holds
@@ -80,20 +81,16 @@ int match_description(const QString &file_name, ATTRIBUTE **found)
 // What the parent prepared for the file this worker was forked for; null for any other.
 const PREPARED_FILE *prepared(const QString &file_name)
 {
-    const int index = GL_param.file_index;
-    if (index < 0 || size_t(index) >= prepared_files.size() ||
-        index >= GL_param.input_files.size() || GL_param.input_files.view(index) != file_name)
+    if (prepared_file.index < 0 || prepared_file.index != GL_param.file_index ||
+        prepared_file.name != file_name)
         return nullptr;
-    return &prepared_files[size_t(index)];
+    return &prepared_file;
 }
 
 // The file's stamp as the parent formatted it; a null array where it did not.
 QByteArray prepared_stamp(const PREPARED_FILE *file)
 {
-    if (file == nullptr || !file->has_time || !stamps_prepared)
-        return QByteArray();
-    const int from = file == &prepared_files.front() ? 0 : file[-1].stamp_end;
-    return QByteArray::fromRawData(prepared_stamps.constData() + from, file->stamp_end - from);
+    return file != nullptr ? file->stamp : QByteArray();
 }
 
 } // namespace
@@ -107,21 +104,20 @@ void prepare_conversions()
     prepare_gzip_input();
     prepare_xml_reader();
 
-    const FILE_LIST &names = GL_param.input_files;
     stamps_prepared = ATTRIBUTE::find(GL_param.record_descriptions, tok::UTC_FILESTAMP) != nullptr;
-    prepared_files.assign(size_t(names.size()), PREPARED_FILE());
-    prepared_stamps.clear();
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        PREPARED_FILE &file = prepared_files[size_t(i)];
-        const QString name = names.at(i);
-        file.match = qint8(match_description(name, &file.description));
-        file.has_time = file_time_from_name(name, &file.time);
-        // A name without a time gets the time of its conversion: its stamp waits for it.
-        if (file.has_time && stamps_prepared)
-            prepared_stamps += file_stamp_text(file.time);
-        file.stamp_end = int(prepared_stamps.size());
-    }
-    prepared_stamps.squeeze();
+    prepared_file = PREPARED_FILE();
+}
+
+void prepare_file(int index, const QString &file_name)
+{
+    PREPARED_FILE &file = prepared_file;
+    file.index = index;
+    file.name = file_name;
+    file.description = nullptr;
+    file.match = match_description(file_name, &file.description);
+    file.has_time = file_time_from_name(file_name, &file.time);
+    // A name without a time gets the time of its conversion: its stamp waits for it.
+    file.stamp = file.has_time && stamps_prepared ? file_stamp_text(file.time) : QByteArray();
 }
 
 namespace
