@@ -113,7 +113,7 @@ sigset_t sigchld_only()
 }
 
 // The worker has none of the parent's lists of files (unforked_array.h): its file's name
-// and what prepare_file() worked out for it are all it knows of the list.
+// and what prepare_file() worked out for it are all it knows of them.
 [[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name, int slot)
 {
     GL_param.mypid = getpid();
@@ -262,8 +262,7 @@ void fork_new_process()
             exit_program();
         }
         ++GL_param.file_index;
-        const QString file_name = GL_param.input_files.at(GL_param.file_index);
-        prepare_file(GL_param.file_index, file_name);
+        const QString &file_name = prepare_file(GL_param.file_index);
         PROCESS_FILE process_file;
         const int slot =
             int(std::find(slot_worker.begin(), slot_worker.end(), 0) - slot_worker.begin());

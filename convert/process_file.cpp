@@ -44,22 +44,27 @@ QRegExp &file_name_pattern(const ATTRIBUTE *inputfile)
     return file_name_patterns.back().second;
 }
 
-// What the parent works out for a file right before it forks the file's worker: the
-// description that takes it, the time its name gives and that time as the records write
-// it. Done in the parent, it costs a few microseconds a file; done in a worker, the
-// pattern matcher, the time zone code and the date formatter are code and memory the
-// worker has to fault in afresh for every file. Only the one file's facts are kept: a
-// list of them for every file of a large run would make each fork copy it.
+// What the parent works out for a file before it forks the file's worker: the description
+// that takes it, the time its name gives and that time as the records write it. Done in
+// the parent, it costs a few microseconds a file; done in a worker, the pattern matcher,
+// the time zone code and the date formatter are code and memory the worker has to fault
+// in afresh for every file.
 struct PREPARED_FILE {
-    int index = -1; // the file's place in GL_param.input_files
     QString name;
     ATTRIBUTE *description = nullptr;
     QDateTime time;
     QByteArray stamp; // null where the parent did not format one
-    int match = 0;    // what find_current_inputfile() gives
+    qint8 match = 0;  // what find_current_inputfile() gives
     bool has_time = false;
 };
-PREPARED_FILE prepared_file;
+// The facts are kept for a batch of files at a time, those of GL_param.input_files from
+// prepared_from on. A list for every file would make each fork copy it; worked out right
+// before each fork, a file would cost the parent the faults of the pages the matcher, the
+// time zone code and the formatter write to, which each fork makes copy-on-write again.
+// A batch costs them once.
+constexpr int PREPARED_BATCH = 64;
+std::vector<PREPARED_FILE> prepared_files;
+int prepared_from = 0;
 bool stamps_prepared = false;
 
 // 0 and the description that takes the file; 22 when none does, 1 when the list holds
@@ -81,16 +86,33 @@ int match_description(const QString &file_name, ATTRIBUTE **found)
 // What the parent prepared for the file this worker was forked for; null for any other.
 const PREPARED_FILE *prepared(const QString &file_name)
 {
-    if (prepared_file.index < 0 || prepared_file.index != GL_param.file_index ||
-        prepared_file.name != file_name)
+    const int at = GL_param.file_index - prepared_from;
+    if (at < 0 || at >= int(prepared_files.size()) || prepared_files[size_t(at)].name != file_name)
         return nullptr;
-    return &prepared_file;
+    return &prepared_files[size_t(at)];
 }
 
 // The file's stamp as the parent formatted it; a null array where it did not.
 QByteArray prepared_stamp(const PREPARED_FILE *file)
 {
     return file != nullptr ? file->stamp : QByteArray();
+}
+
+// The facts of the files from `first` on, as many as a batch holds.
+void prepare_batch(int first)
+{
+    const FILE_LIST &names = GL_param.input_files;
+    prepared_files.clear();
+    prepared_from = first;
+    for (int i = first; i < names.size() && i < first + PREPARED_BATCH; ++i) {
+        PREPARED_FILE &file = prepared_files.emplace_back();
+        file.name = names.at(i);
+        file.match = qint8(match_description(file.name, &file.description));
+        file.has_time = file_time_from_name(file.name, &file.time);
+        // A name without a time gets the time of its conversion: its stamp waits for it.
+        if (file.has_time && stamps_prepared)
+            file.stamp = file_stamp_text(file.time);
+    }
 }
 
 } // namespace
@@ -105,19 +127,15 @@ void prepare_conversions()
     prepare_xml_reader();
 
     stamps_prepared = ATTRIBUTE::find(GL_param.record_descriptions, tok::UTC_FILESTAMP) != nullptr;
-    prepared_file = PREPARED_FILE();
+    prepared_files.reserve(PREPARED_BATCH);
+    prepare_batch(0);
 }
 
-void prepare_file(int index, const QString &file_name)
+const QString &prepare_file(int index)
 {
-    PREPARED_FILE &file = prepared_file;
-    file.index = index;
-    file.name = file_name;
-    file.description = nullptr;
-    file.match = match_description(file_name, &file.description);
-    file.has_time = file_time_from_name(file_name, &file.time);
-    // A name without a time gets the time of its conversion: its stamp waits for it.
-    file.stamp = file.has_time && stamps_prepared ? file_stamp_text(file.time) : QByteArray();
+    if (index < prepared_from || index >= prepared_from + int(prepared_files.size()))
+        prepare_batch(index);
+    return prepared_files[size_t(index - prepared_from)].name;
 }
 
 namespace
