@@ -92,12 +92,6 @@ const PREPARED_FILE *prepared(const QString &file_name)
     return &prepared_files[size_t(at)];
 }
 
-// The file's stamp as the parent formatted it; a null array where it did not.
-QByteArray prepared_stamp(const PREPARED_FILE *file)
-{
-    return file != nullptr ? file->stamp : QByteArray();
-}
-
 // The facts of the files from `first` on, as many as a batch holds.
 void prepare_batch(int first)
 {
@@ -240,9 +234,9 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     bool parsed;
     {
         XMLInputHandler handler;
-        const QByteArray stamp = prepared_stamp(known);
-        if (!stamp.isNull())
-            handler.use_file_stamp(&stamp);
+        // Taken where it lies: a copy would write to the page of the parent's string.
+        if (known != nullptr && !known->stamp.isNull())
+            handler.use_file_stamp(&known->stamp);
         parsed = xml_reader(*source, &handler);
     }
     // The parser may stop reading right after the root element, before the check at the

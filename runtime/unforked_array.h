@@ -29,8 +29,7 @@ void release(void *block, size_t capacity, pid_t owner);
 pid_t this_process();
 } // namespace unforked
 
-template <typename T>
-class UNFORKED_ARRAY
+template <typename T> class UNFORKED_ARRAY
 {
     static_assert(std::is_trivially_copyable_v<T>, "the values are moved as bytes");
 
