@@ -10,7 +10,6 @@ FILE_LIST::FILE_LIST(const QStringList &names)
 
 void FILE_LIST::append(QStringView name)
 {
-    if (!name.isEmpty())
-        text.append(name.data(), size_t(name.size()));
+    text.append(name.data(), size_t(name.size()));
     ends.push_back(qsizetype(text.size()));
 }
