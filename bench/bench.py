@@ -4,8 +4,9 @@ measCollec files, checks that every peer writes byte-identical output, and print
 table of speeds and one of costs per file. The small and the large set are also timed
 gzip-compressed. Beside them: the large set written as one long table (bench-long.conf),
 with its counter elements named by a pattern (bench-patterns.conf) and, if asked for, by a
-build of an earlier commit, and two files in the list form whose counters are lists of one
-and two million words.
+build of an earlier commit; two files in the list form whose counters are lists of one
+and two million words; and directories of 5,000 and 100,000 tiny files, whose costs per
+file are compared.
 Started by run.sh, which installs the packages and builds the programs first.
 """
 
@@ -43,6 +44,14 @@ SEED = 1
 # cost of a list must grow with its length, not faster.
 LIST_ITEMS = (1_000_000, 2_000_000)
 SMOKE_LIST_ITEMS = (10_000, 20_000)
+
+# The many-files sets: directories of tiny files (one r each), so that what a file costs
+# besides its conversion shows: the fork and exit of its worker, and the parent's listing,
+# reaping and logging. A file of the larger set must cost what it costs in the smaller.
+MANY_FILES = (5_000, 100_000)
+SMOKE_MANY_FILES = (100, 2_000)
+# A run of 100,000 files takes a minute or more: at most this many runs per row.
+MANY_RUNS = 3
 
 # The sets that are also timed gzip-compressed, as the set "<name>-gz"; its rows take
 # turns with those of the uncompressed set, so that their ratio sees the same machine.
@@ -188,6 +197,44 @@ class ListData:
         self.files = [path]
         self.bytes = os.path.getsize(path)
         warm_up(self.files)
+
+
+class ManyData:
+    """`count` tiny files of one measValue with one r each (see write_tiny_file), cached in
+    the work directory between runs of the script."""
+
+    VERSION = 1   # of write_tiny_file: a change makes the sets anew
+
+    def __init__(self, count, workdir):
+        self.count = count
+        self.name = "many-" + count_text(count)
+        self.compares_with = self.name
+        self.packed_bytes = 0
+        self.dir = os.path.join(workdir, "data", f"many-{count}-v{self.VERSION}")
+
+    def ensure(self):
+        ensure_cached(self.name, self.dir, f"{self.count} tiny v{self.VERSION}\n",
+                      f"generating the {self.name} set ({self.count} tiny files)",
+                      lambda: [write_tiny_file(self.dir, n) for n in range(self.count)])
+        self.files = sorted(os.path.join(self.dir, f) for f in os.listdir(self.dir)
+                            if f.endswith(".xml"))
+        self.bytes = sum(os.path.getsize(f) for f in self.files)
+        warm_up(self.files)
+
+
+def write_tiny_file(directory, n):
+    """File n of a many-files set: named as measgen names its files (15 minutes apart, so
+    that no two share an output name), with one measInfo of one counter and one value."""
+    begin = datetime.datetime(2025, 1, 1) + datetime.timedelta(minutes=15 * n)
+    with open(os.path.join(directory, f"A_{begin:%Y%m%d_%H%M}_{n}.xml"), "w") as out:
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n<measCollecFile>\n'
+                  '  <measData>\n    <managedElement localDn="ME-00000"/>\n'
+                  '    <measInfo measInfoId="PM=1,PmGroup=Tiny">\n      <job jobId="job1"/>\n'
+                  '      <granPeriod duration="PT900S" endTime="2025-01-01T00:15:00+00:00"/>\n'
+                  '      <measType p="1">c1</measType>\n'
+                  f'      <measValue measObjLdn="Cell={n}">\n        <r p="1">{n % 1000}</r>\n'
+                  '        <suspect>false</suspect>\n      </measValue>\n    </measInfo>\n'
+                  '  </measData>\n</measCollecFile>\n')
 
 
 def count_text(count):
@@ -355,7 +402,10 @@ class Program:
         # A row whose output is of its own kind keeps it under this name, for the checks
         # made after the runs, instead of comparing it with the set's reference output.
         self.reference = reference
-        self.part = part                # "main" or "long": which table the row goes into
+        self.part = part                # "main", "long" or "many": which table it goes into
+        # For a row whose output is not compared with another: how many output files each
+        # input file must give.
+        self.outputs_per_file = 0
         self.label = label              # what the row converts with, for the long table
         self.lines = None               # the record lines of its output, once checked
         self.data = None                # the set it runs on
@@ -595,6 +645,12 @@ def run_set(rows, runs, workdir, env, scratch):
             if row.fresh_input and os.listdir(indir):
                 row.failed = "input files left behind at debug level 0"
                 problems.append(f"{data.name} / {row.name}: {row.failed}")
+            if row.outputs_per_file:
+                made = len(os.listdir(outdir))
+                if made != row.outputs_per_file * len(data.files):
+                    row.failed = (f"{made} output files, not {row.outputs_per_file} for each "
+                                  f"of {len(data.files)}")
+                    problems.append(f"{data.name} / {row.name}: {row.failed}")
             if not row.writes_output:
                 continue
             if not os.path.isdir(reference):
@@ -914,6 +970,75 @@ def run_lists(items, paths, runs, workdir, env, scratch):
     return table, problems
 
 
+def run_many(counts, paths, runs, workdir, env, scratch):
+    """The many-files sets, their rows taking turns, so that the two sizes see the same
+    machine; returns their table entries and problems."""
+    sets = [ManyData(n, workdir) for n in counts]
+    rows = []
+    for workers in (1, 2):
+        for data in sets:
+            data.ensure()
+            row = Program(f"corvane -t {workers}", corvane_run(paths, workers, 1),
+                          writes_output=False, part="many")
+            row.outputs_per_file = 2   # bench.conf: counters and suspect
+            row.data = data
+            rows.append(row)
+    for data in sets:
+        log(f"{data.name}: {len(data.files)} files, {data.bytes / MB:.1f} MB")
+    problems = run_set(rows, runs, workdir, env, scratch)
+    table = []
+    for data in sets:
+        table += summarize(data, [row for row in rows if row.data is data])
+    return table, problems
+
+
+def format_many(table, markdown):
+    """Time per file of the many-files sets: wall-clock and CPU time of all processes."""
+    head = ["set", "program", "files", "wall µs/file", "CPU µs/file", "minor faults/file",
+            "peak RSS MB", "median s", "runs", "note"]
+    lines = []
+    for e in table:
+        if "mbps" in e:
+            cells = [e["set"], e["program"], str(e["count"]),
+                     f"{1e6 * e['seconds'] / e['count']:.0f}",
+                     f"{1e6 * e['cpu'] / e['count']:.0f}", f"{e['faults']:.0f}",
+                     f"{e['rss']:.1f}", f"{e['seconds']:.2f}", str(e["runs"]), e["note"]]
+        else:
+            cells = [e["set"], e["program"], "", "", "", "", "", "", "0", e["note"]]
+        lines.append(cells)
+    return render(head, lines, {2, 3, 4, 5, 6, 7, 8}, markdown)
+
+
+def many_targets(table):
+    """The goals of the many-files sets: a file of the larger set at most 1.15 times the
+    time of one of the smaller, with one worker and with two; peak RSS at most 30 MB."""
+    out = []
+    sets = sorted({e["set"] for e in table if "count" in e},
+                  key=lambda name: next(e["count"] for e in table if e["set"] == name))
+    if len(sets) == 2:
+        small, large = sets
+        for workers in (1, 2):
+            a = find(table, small, f"corvane -t {workers}")
+            b = find(table, large, f"corvane -t {workers}")
+            if not a or not b:
+                continue
+            per_a = a["seconds"] / a["count"]
+            per_b = b["seconds"] / b["count"]
+            cpu = ratio_text(b["cpu"] / b["count"], a["cpu"] / a["count"])
+            out.append(goal_line(f"{large} ÷ {small}, corvane -t {workers}, time per file",
+                                 per_b / per_a, 1.15, at_most=True,
+                                 detail=f" ({1e6 * per_b:.0f} and {1e6 * per_a:.0f} µs; CPU "
+                                        f"time per file {cpu})"))
+    rss = [e["rss"] for e in table if "rss" in e]
+    if rss:
+        met = "met" if max(rss) <= 30 else "not met"
+        out.append(f"many files, corvane peak RSS: {max(rss):.1f} MB (goal at most 30 MB; {met})")
+    for e in table:
+        if "mbps" not in e:
+            out.append(f"{e['set']}, {e['program']}: no figures ({e['note']})")
+    return out
+
+
 def load_average():
     with open("/proc/loadavg") as f:
         return " ".join(f.read().split()[:3])
@@ -1009,7 +1134,7 @@ def main():
     parser.add_argument("--peers", required=True)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--large-mb", type=int, default=200)
-    parser.add_argument("--sets", default="small,medium,large,lists")
+    parser.add_argument("--sets", default="small,medium,large,lists,many")
     parser.add_argument("--smoke", action="store_true")
     parser.add_argument("--disk", action="store_true",
                         help="write the timed output into the work directory, not a tmpfs")
@@ -1029,10 +1154,11 @@ def main():
     if not args.smoke:
         sets["large"] = (1, args.large_mb * MB)
     wanted = [s.strip() for s in args.sets.split(",") if s.strip()]
-    unknown = [s for s in wanted if s not in sets and s != "lists"]
+    unknown = [s for s in wanted if s not in sets and s not in ("lists", "many")]
     if unknown:
-        parser.error(f"unknown set {unknown[0]} (choose from small, medium, large, lists; "
-                     "small and large bring their compressed twins, large its long table)")
+        parser.error(f"unknown set {unknown[0]} (choose from small, medium, large, lists, "
+                     "many; small and large bring their compressed twins, large its long "
+                     "table)")
     env = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8")
     paths = {"corvane": os.path.abspath(args.corvane), "conf": os.path.abspath(args.conf),
              "long_conf": os.path.abspath(args.long_conf),
@@ -1080,6 +1206,11 @@ def main():
                                    args.runs, workdir, env, scratch)
         long_table += entries
         problems += found
+    many_table = []
+    if "many" in wanted:
+        many_table, found = run_many(SMOKE_MANY_FILES if args.smoke else MANY_FILES, paths,
+                                     min(args.runs, MANY_RUNS), workdir, env, scratch)
+        problems += found
 
     elapsed = time.monotonic() - started
     text = format_table(table, markdown=False) if table else ""
@@ -1087,6 +1218,8 @@ def main():
     goals = targets(table)
     long_text = format_long(long_table, markdown=False) if long_table else ""
     long_goals = long_targets(long_table)
+    many_text = format_many(many_table, markdown=False) if many_table else ""
+    many_goals = many_targets(many_table) if many_table else []
     print()
     print("\n".join(machine_description()))
     if text:
@@ -1111,6 +1244,13 @@ def main():
     if long_goals:
         print()
         print("\n".join(long_goals))
+    if many_text:
+        print()
+        print("Many files:")
+        print()
+        print(many_text)
+        print()
+        print("\n".join(many_goals))
     results = os.path.join(workdir, "results")
     os.makedirs(results, exist_ok=True)
     # Named by the start time, so that a partial run never replaces an earlier table.
@@ -1138,6 +1278,9 @@ def main():
                       + "\n")
         if long_goals:
             out.write("\n" + "\n".join("- " + g for g in long_goals) + "\n")
+        if many_table:
+            out.write("\nMany files:\n\n" + format_many(many_table, markdown=True) + "\n")
+            out.write("\n" + "\n".join("- " + g for g in many_goals) + "\n")
         chart = text_chart(table)
         if chart:
             out.write("\nMB/s, median of the runs (# corvane, = peers, . parse-only floors):\n\n"

@@ -2,8 +2,8 @@
 # run.sh - the benchmark in one command: installs what is missing, builds corvane (Release),
 # the input generator and the parse-only floors, generates the input sets once, then times
 # corvane, its peers (xsltproc, lxml) and the floors and prints the tables; then the large
-# set as one long table, with its counter elements named by a pattern, and two files of
-# long lists.
+# set as one long table, with its counter elements named by a pattern, two files of long
+# lists, and 5,000 and 100,000 tiny files.
 #
 # Usage: bench/run.sh [--smoke] [--runs N] [--gb | --large-mb N] [--sets LIST] [--workdir DIR]
 #                     [--disk] [--no-gzip] [--baseline COMMIT]
@@ -12,10 +12,11 @@
 #   --runs N       runs per row, the median is reported (default 5; 1 for --smoke)
 #   --gb           the large set is one file of 1 GB (default 200 MB)
 #   --large-mb N   the large set is one file of N MB
-#   --sets LIST    comma-separated subset of small,medium,large,lists (default all four);
+#   --sets LIST    comma-separated subset of small,medium,large,lists,many (default all);
 #                  the small and the large set come with their gzip-compressed twins,
 #                  small-gz and large-gz, whose rows take turns with theirs, the large set
-#                  with its long table (bench-long.conf); lists: 1 and 2 million counters
+#                  with its long table (bench-long.conf); lists: 1 and 2 million counters;
+#                  many: 5,000 and 100,000 tiny files (at most 3 runs per row)
 #   --workdir DIR  generated files, builds and results (default $TMPDIR/corvane-bench)
 #   --disk         timed output into the work directory, not a tmpfs (/dev/shm) with room
 #   --no-gzip      leave the compressed twins out
@@ -31,14 +32,14 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 workdir=${TMPDIR:-/tmp}/corvane-bench
 runs=
 large_mb=200
-sets=small,medium,large,lists
+sets=small,medium,large,lists,many
 smoke=()
 disk=()
 no_gzip=()
 baseline=
 
 usage() {
-    sed -n '2,25s/^# \{0,1\}//p' "$0" >&2
+    sed -n '2,28s/^# \{0,1\}//p' "$0" >&2
     exit 2
 }
 

@@ -222,10 +222,10 @@ void check_and_plan()
     check_configuration();
     if (GL_param.input_path_given) {
         const INPUT_LISTING listing = list_input_directory();
-        for (const QString &name : listing.names)
-            plan_file(name);
-        for (const QString &name : listing.left)
-            say(QStringLiteral("file: ") + printable_name(name) +
+        for (qsizetype i = 0; i < listing.names.size(); ++i)
+            plan_file(listing.names.at(i));
+        for (qsizetype i = 0; i < listing.left.size(); ++i)
+            say(QStringLiteral("file: ") + printable_name(listing.left.at(i)) +
                 QStringLiteral(": younger than %1 seconds, left for a later run")
                     .arg(GL_param.min_age));
     }

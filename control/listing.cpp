@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 #include <QFile>
 
@@ -33,18 +34,37 @@ namespace
     exit(1);
 }
 
+// A listed entry. The names and their sort keys lie one after the other in arrays of
+// their own: a run of 100,000 files lists them all at once, and a string of its own for
+// each would leave the heap, which every fork copies the page tables of, that much larger.
 struct Entry {
-    QString name;
-    QString key;
-    QByteArray raw;
-    bool has_time = false; // the modification time below is known
-    struct timespec modified = {};
+    qsizetype raw_from = 0; // where the name's bytes begin in NAMES::raw
+    qsizetype key_from = 0; // where its sort key begins in NAMES::keys
+    qint64 modified = 0;    // nanoseconds since the epoch, when has_time
     qint64 size = 0;
+    int raw_length = 0;
+    int key_length = 0;
+    bool has_time = false; // the modification time is known
+};
+
+struct NAMES {
+    UNFORKED_ARRAY<char> raw;   // the names' bytes
+    UNFORKED_ARRAY<QChar> keys; // the names as text in lower case, for the order
+
+    QByteArray bytes(const Entry &entry) const
+    {
+        return QByteArray::fromRawData(raw.data() + entry.raw_from, entry.raw_length);
+    }
+    QString name(const Entry &entry) const { return decode_file_name(bytes(entry)); }
+    QStringView key(const Entry &entry) const
+    {
+        return QStringView(keys.data() + entry.key_from, entry.key_length);
+    }
 };
 
 // Leaves out the entries modified less than the minimum age before the run started:
 // a collector may still be writing them under their final names.
-void leave_young_files(std::vector<Entry> *entries, QStringList *left_names)
+void leave_young_files(UNFORKED_ARRAY<Entry> *entries, const NAMES &names, FILE_LIST *left_names)
 {
     if (GL_param.min_age < 0)
         return;
@@ -53,31 +73,31 @@ void leave_young_files(std::vector<Entry> *entries, QStringList *left_names)
     const qint64 started = qint64(run_started.tv_sec) * 1000000000 + run_started.tv_nsec;
     const qint64 wanted = GL_param.min_age * 1000000000;
     int left = 0;
-    std::vector<Entry> kept;
-    for (Entry &entry : *entries) {
+    size_t kept = 0;
+    for (const Entry &entry : *entries) {
         if (entry.has_time) {
-            qint64 age =
-                started - (qint64(entry.modified.tv_sec) * 1000000000 + entry.modified.tv_nsec);
+            qint64 age = started - entry.modified;
             if (age < 0) {
                 elog.log(QStringLiteral("WARNING: input file %1 was modified in the future - "
                                         "taken as just written\n")
-                             .arg(printable_name(entry.name)));
+                             .arg(printable_name(names.name(entry))));
                 age = 0;
             }
             if (age < wanted) {
                 ++left;
+                const QString name = names.name(entry);
                 if (left_names != nullptr)
-                    left_names->append(entry.name);
+                    left_names->append(name);
                 elog.debug(1, QStringLiteral("INFO: input file %1 is younger than %2 seconds - "
                                              "left for a later run\n")
-                                  .arg(printable_name(entry.name))
+                                  .arg(printable_name(name))
                                   .arg(GL_param.min_age));
                 continue;
             }
         }
-        kept.push_back(std::move(entry));
+        (*entries)[kept++] = entry;
     }
-    entries->swap(kept);
+    entries->resize(kept);
     elog.log(QStringLiteral("INFO: %1 input files younger than %2 seconds left for a later run\n")
                  .arg(left)
                  .arg(GL_param.min_age));
@@ -169,7 +189,8 @@ INPUT_LISTING list_input_directory()
     if (directory == nullptr)
         input_directory_failed(system_reason(errno));
 
-    std::vector<Entry> entries;
+    UNFORKED_ARRAY<Entry> entries;
+    NAMES names;
     std::vector<QByteArray> records; // publication records found
     for (;;) {
         errno = 0;
@@ -191,40 +212,45 @@ INPUT_LISTING list_input_directory()
         Entry listed;
         listed.has_time = known;
         if (known) {
-            listed.modified = info.st_mtim;
+            listed.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
             listed.size = info.st_size;
         }
-        listed.raw = QByteArray(entry->d_name);
-        listed.name = decode_file_name(listed.raw);
-        listed.key = listed.name.toLower();
+        listed.raw_length = int(strlen(entry->d_name));
+        listed.raw_from = qsizetype(names.raw.size());
+        names.raw.append(entry->d_name, size_t(listed.raw_length));
+        const QString key = names.name(listed).toLower();
+        listed.key_from = qsizetype(names.keys.size());
+        listed.key_length = int(key.size());
+        names.keys.append(key.constData(), size_t(key.size()));
         entries.push_back(listed);
     }
     ::closedir(directory);
 
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        if (a.key != b.key)
-            return a.key < b.key;
-        if (a.name != b.name)
-            return a.name < b.name;
-        return a.raw < b.raw;
+    std::sort(entries.begin(), entries.end(), [&names](const Entry &a, const Entry &b) {
+        const QStringView key_a = names.key(a);
+        const QStringView key_b = names.key(b);
+        if (key_a != key_b)
+            return key_a < key_b;
+        const QString name_a = names.name(a);
+        const QString name_b = names.name(b);
+        if (name_a != name_b)
+            return name_a < name_b;
+        return names.bytes(a) < names.bytes(b);
     });
+    names.keys.release();
     INPUT_LISTING listing;
     // A record of a publication whose input file is gone: its run was killed after the
     // input had been removed, and there is nothing left to finish.
     for (const QByteArray &record : records) {
         const QByteArray input = input_of_publication_record(record);
         if (std::none_of(entries.begin(), entries.end(),
-                         [&](const Entry &entry) { return entry.raw == input; }))
+                         [&](const Entry &entry) { return names.bytes(entry) == input; }))
             listing.stale_records.append(path + '/' + record);
     }
-    leave_young_files(&entries, &listing.left);
-    // The names are copied out in their order, one after the other, and the listing
-    // is freed as a whole: no free gaps stay scattered between them, which every worker
-    // would otherwise fill, and so copy, page by page.
-    listing.names.reserve(int(entries.size()));
+    leave_young_files(&entries, names, &listing.left);
     listing.sizes.reserve(entries.size());
     for (const Entry &entry : entries) {
-        listing.names.append(QString(entry.name.constData(), entry.name.size()));
+        listing.names.append(names.name(entry));
         listing.sizes.push_back(entry.size);
     }
     return listing;

@@ -4,14 +4,16 @@
 #ifndef CORVANE_LISTING_H
 #define CORVANE_LISTING_H
 
-#include <vector>
+#include <QByteArray>
+#include <QList>
 
-#include <QStringList>
+#include "runtime/file_list.h"
 
+// The lists of a listing are kept where a fork does not copy them (unforked_array.h).
 struct INPUT_LISTING {
-    QStringList names;               // the files to convert, in the order they are handed out
-    std::vector<qint64> sizes;       // their sizes in bytes at the listing (0 when unknown)
-    QStringList left;                // files left for a later run: younger than the minimum age
+    FILE_LIST names;                 // the files to convert, in the order they are handed out
+    UNFORKED_ARRAY<qint64> sizes;    // their sizes in bytes at the listing (0 when unknown)
+    FILE_LIST left;                  // files left for a later run: younger than the minimum age
     QList<QByteArray> stale_records; // publication records of input files that are gone
 };
 

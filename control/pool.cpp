@@ -50,7 +50,7 @@ std::vector<int> slot_file;
 int input_lock = -1;
 
 // The size of each input file, and the progress line they feed (-p).
-std::vector<qint64> input_sizes;
+UNFORKED_ARRAY<qint64> input_sizes;
 PROGRESS progress;
 
 // A log line of texts and numbers put together on the stack. The lines the pool writes for
@@ -114,9 +114,10 @@ sigset_t sigchld_only()
     return set;
 }
 
-[[noreturn]] void run_worker(PROCESS_FILE &process_file, int file_index, int slot)
+// The worker has none of the parent's lists of files (unforked_array.h): its file's name
+// and what prepare_file() worked out for it are all it knows of them.
+[[noreturn]] void run_worker(PROCESS_FILE &process_file, const QString &file_name, int slot)
 {
-    const QString file_name = GL_param.input_files.at(file_index);
     GL_param.mypid = getpid();
     if (input_lock >= 0)
         ::close(input_lock);
@@ -131,8 +132,7 @@ sigset_t sigchld_only()
                               << " will finish work and was happy to work for you :-)\n")
                      .c_str());
     // Everything of the conversion is written and closed by now, and the log is flushed
-    // per line. Tearing down the process-wide objects (the file list of the whole run
-    // among them) would cost each worker time in proportion to the number of files, for
+    // per line. Tearing down the process-wide objects would cost each worker time for
     // nothing: the worker ends without running the destructors.
     fflush(nullptr);
     _exit(status);
@@ -210,8 +210,7 @@ void run_pool()
     INPUT_LISTING listing = list_input_directory();
     for (const QByteArray &record : listing.stale_records)
         ::unlink(record.constData());
-    GL_param.input_files = FILE_LIST(listing.names);
-    listing.names.clear();
+    GL_param.input_files = std::move(listing.names);
     input_sizes = std::move(listing.sizes);
     metrics_files_listed(int(listing.left.size()));
     elog.log(QStringLiteral("INFO: corvane will execute %1 processes parallel\n")
@@ -269,6 +268,7 @@ void fork_new_process()
             exit_program();
         }
         ++GL_param.file_index;
+        const QString &file_name = prepare_file(GL_param.file_index);
         PROCESS_FILE process_file;
         const int slot =
             int(std::find(slot_worker.begin(), slot_worker.end(), 0) - slot_worker.begin());
@@ -281,7 +281,7 @@ void fork_new_process()
             exit(8);
         }
         if (pid == 0)
-            run_worker(process_file, GL_param.file_index, slot);
+            run_worker(process_file, file_name, slot);
         // Written by the parent among its own lines, in the pool's order; the worker does
         // not wait for it, so its first lines may come before or after this one.
         if (GL_param.debug_level >= 1)

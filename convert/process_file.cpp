@@ -44,21 +44,27 @@ QRegExp &file_name_pattern(const ATTRIBUTE *inputfile)
     return file_name_patterns.back().second;
 }
 
-// What the parent works out for every listed file before the first fork: the description
-// that takes it, the time its name gives and that time as the records write it. Done
-// here for all files in one go, it costs a few microseconds a file; done in a worker,
-// the pattern matcher, the time zone code and the date formatter are code and memory
-// the worker has to fault in afresh for every file.
+// What the parent works out for a file before it forks the file's worker: the description
+// that takes it, the time its name gives and that time as the records write it. Done in
+// the parent, it costs a few microseconds a file; done in a worker, the pattern matcher,
+// the time zone code and the date formatter are code and memory the worker has to fault
+// in afresh for every file.
 struct PREPARED_FILE {
+    QString name;
     ATTRIBUTE *description = nullptr;
     QDateTime time;
-    int stamp_end = 0; // where the file's stamp ends in prepared_stamps
-    qint8 match = 0;   // what find_current_inputfile() gives
+    QByteArray stamp; // null where the parent did not format one
+    qint8 match = 0;  // what find_current_inputfile() gives
     bool has_time = false;
 };
+// The facts are kept for a batch of files at a time, those of GL_param.input_files from
+// prepared_from on. A list for every file would make each fork copy it; worked out right
+// before each fork, a file would cost the parent the faults of the pages the matcher, the
+// time zone code and the formatter write to, which each fork makes copy-on-write again.
+// A batch costs them once.
+constexpr int PREPARED_BATCH = 64;
 std::vector<PREPARED_FILE> prepared_files;
-// The stamps one after the other: a small string each would take a block of the heap.
-QByteArray prepared_stamps;
+int prepared_from = 0;
 bool stamps_prepared = false;
 
 // 0 and the description that takes the file; 22 when none does, 1 when the list holds
@@ -80,20 +86,27 @@ int match_description(const QString &file_name, ATTRIBUTE **found)
 // What the parent prepared for the file this worker was forked for; null for any other.
 const PREPARED_FILE *prepared(const QString &file_name)
 {
-    const int index = GL_param.file_index;
-    if (index < 0 || size_t(index) >= prepared_files.size() ||
-        index >= GL_param.input_files.size() || GL_param.input_files.view(index) != file_name)
+    const int at = GL_param.file_index - prepared_from;
+    if (at < 0 || at >= int(prepared_files.size()) || prepared_files[size_t(at)].name != file_name)
         return nullptr;
-    return &prepared_files[size_t(index)];
+    return &prepared_files[size_t(at)];
 }
 
-// The file's stamp as the parent formatted it; a null array where it did not.
-QByteArray prepared_stamp(const PREPARED_FILE *file)
+// The facts of the files from `first` on, as many as a batch holds.
+void prepare_batch(int first)
 {
-    if (file == nullptr || !file->has_time || !stamps_prepared)
-        return QByteArray();
-    const int from = file == &prepared_files.front() ? 0 : file[-1].stamp_end;
-    return QByteArray::fromRawData(prepared_stamps.constData() + from, file->stamp_end - from);
+    const FILE_LIST &names = GL_param.input_files;
+    prepared_files.clear();
+    prepared_from = first;
+    for (int i = first; i < names.size() && i < first + PREPARED_BATCH; ++i) {
+        PREPARED_FILE &file = prepared_files.emplace_back();
+        file.name = names.at(i);
+        file.match = qint8(match_description(file.name, &file.description));
+        file.has_time = file_time_from_name(file.name, &file.time);
+        // A name without a time gets the time of its conversion: its stamp waits for it.
+        if (file.has_time && stamps_prepared)
+            file.stamp = file_stamp_text(file.time);
+    }
 }
 
 } // namespace
@@ -107,21 +120,16 @@ void prepare_conversions()
     prepare_gzip_input();
     prepare_xml_reader();
 
-    const FILE_LIST &names = GL_param.input_files;
     stamps_prepared = ATTRIBUTE::find(GL_param.record_descriptions, tok::UTC_FILESTAMP) != nullptr;
-    prepared_files.assign(size_t(names.size()), PREPARED_FILE());
-    prepared_stamps.clear();
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        PREPARED_FILE &file = prepared_files[size_t(i)];
-        const QString name = names.at(i);
-        file.match = qint8(match_description(name, &file.description));
-        file.has_time = file_time_from_name(name, &file.time);
-        // A name without a time gets the time of its conversion: its stamp waits for it.
-        if (file.has_time && stamps_prepared)
-            prepared_stamps += file_stamp_text(file.time);
-        file.stamp_end = int(prepared_stamps.size());
-    }
-    prepared_stamps.squeeze();
+    prepared_files.reserve(PREPARED_BATCH);
+    prepare_batch(0);
+}
+
+const QString &prepare_file(int index)
+{
+    if (index < prepared_from || index >= prepared_from + int(prepared_files.size()))
+        prepare_batch(index);
+    return prepared_files[size_t(index - prepared_from)].name;
 }
 
 namespace
@@ -226,9 +234,9 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
     bool parsed;
     {
         XMLInputHandler handler;
-        const QByteArray stamp = prepared_stamp(known);
-        if (!stamp.isNull())
-            handler.use_file_stamp(&stamp);
+        // Taken where it lies: a copy would write to the page of the parent's string.
+        if (known != nullptr && !known->stamp.isNull())
+            handler.use_file_stamp(&known->stamp);
         parsed = xml_reader(*source, &handler);
     }
     // The parser may stop reading right after the root element, before the check at the

@@ -23,10 +23,15 @@ public:
     static bool (*xml_reader)(INPUT_SOURCE &input, XMLInputHandler *handler);
 };
 
-// Compiles the file name patterns, sets the XML reader up and works out, for every file of
-// GL_param.input_files, the description that takes it and the time its name gives; called
-// in the parent, before any worker is forked. A worker takes these for the file at
-// GL_param.file_index.
+// Compiles the file name patterns, sets the XML reader up and works out, for the first
+// files of GL_param.input_files, the description that takes each, the time its name gives
+// and the stamp of that time; called in the parent, before any worker is forked. A worker
+// takes these for the file at GL_param.file_index.
 void prepare_conversions();
+
+// The name of the file at `index` of GL_param.input_files, with its facts worked out (for
+// it and the files after it, a batch at a time) unless they are; called in the parent
+// right before it forks the file's worker.
+const QString &prepare_file(int index);
 
 #endif

@@ -4,13 +4,12 @@
 
 FILE_LIST::FILE_LIST(const QStringList &names)
 {
-    qsizetype total = 0;
     for (const QString &name : names)
-        total += name.size();
-    text.reserve(total);
-    ends.reserve(size_t(names.size()));
-    for (const QString &name : names) {
-        text += name;
-        ends.push_back(text.size());
-    }
+        append(name);
+}
+
+void FILE_LIST::append(QStringView name)
+{
+    text.append(name.data(), size_t(name.size()));
+    ends.push_back(qsizetype(text.size()));
 }

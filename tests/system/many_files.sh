@@ -1,23 +1,49 @@
 #!/usr/bin/env bash
-# many_files.sh - 2,000 small files with twenty workers: every worker is reaped (no
+# many_files.sh - 3,000 small files with twenty workers: every worker is reaped (no
 # zombie is left waiting), the parent's open descriptors do not grow, and every file is
 # converted. The parent runs with a limit of 64 descriptors, so a leak of one per file
-# would stop it long before the end. Before that, -n plans every file and leaves the
-# directory as it was; the run itself shows its progress (-p), whose totals agree with
-# the summary.
+# would stop it long before the end. Each worker is handed its own file and nothing of
+# another's: its output carries the name, the time and the description of that file
+# alone. Before that, -n plans every file and leaves the directory as it was; the run
+# itself shows its progress (-p), whose totals agree with the summary.
 #
 # Usage: many_files.sh <corvane binary>
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
-files=2000
+files=3000
 setup many "$1"
 mkdir input output
-write_config '^x_' values
-# Distinct times in the names give distinct output names.
+# Two descriptions, each file's output named after its time, its description and itself.
+{
+    printf 'GLOBALS {\n    FILE_MASK "%%1_%%2_%%3_%%4_%%5.data"\n}\n'
+    for kind in x y; do
+        cat <<CONF
+INPUTFILE "^${kind}_" {
+    GENERATES MEASUREMENT {
+        MEASUREMENTNAME "${kind}values"
+        GRANULARITY 15MIN
+        MATCH { NEEDS "value" }
+        COLUMNS {
+            UTC_FILESTAMP "TIME"
+            ATTRIBUTE ( "value" ) "VALUE"
+        }
+    }
+}
+CONF
+    done
+} >"$config"
+# Distinct times in the names give distinct output names; the descriptions take turns,
+# so a worker that took its neighbour's facts would write under another name. Each
+# output expected is listed with its one record.
+kinds=(x y)
 for ((i = 0; i < files; i++)); do
-    printf '<r><value>%d</value></r>\n' "$i" >"input/x_$((20090101 + i / 1440))_$(printf '%02d%02d' $((i % 1440 / 60)) $((i % 60))).xml"
-done
+    kind=${kinds[i % 2]} day=$((20090101 + i / 1440))
+    printf -v clock '%02d%02d' $((i % 1440 / 60)) $((i % 60))
+    printf '<r><value>%d</value></r>\n' "$i" >"input/${kind}_${day}_${clock}.xml"
+    printf '%s\t%s\t%d\n' "${day:2}${clock}_Q_${kind}values__${kind}_${day}_${clock}.data" \
+        "${day:2} ${clock:0:2}:${clock:2}" "$i"
+done >expected
 
 # The plan: one line per file and a clean result, and not a byte changed.
 snapshot() { find input output -printf '%p %s %T@ %m\n' | sort; cat input/* | md5sum; }
@@ -25,7 +51,7 @@ before=$(snapshot)
 status=0
 run_corvane . -n -i input >plan || status=$?
 check_status 0
-[ "$(grep -c '^file: x_.*; time 2009-.* from the name; plain; [0-9]*_Q_values_\.data$' plan)" = "$files" ] ||
+[ "$(grep -c '^file: \([xy]\)_.*: INPUTFILE "^\1_"; time 2009-.* from the name; plain; [0-9]*_Q_\1values__\1_[0-9_]*\.data$' plan)" = "$files" ] ||
     fail "the plan does not have one line per file: $(head -3 plan)"
 [ "$(tail -n 1 plan)" = "result: nothing found" ] || fail "plan ends with: $(tail -n 1 plan)"
 [ "$(snapshot)" = "$before" ] || fail "-n changed the directories"
@@ -83,6 +109,17 @@ order=$(awk 'match($0, /^\[[0-9]+\]/) { pid = substr($0, 2, RLENGTH - 2) }
 dupes=$(sed -nE 's/.*INFO: Process ([0-9]+) gestorben.*/\1/p' log | sort | uniq -d | head -3)
 [ -z "$dupes" ] || fail "workers reaped twice: $dupes"
 [ "$(ls output | wc -l)" = "$files" ] || fail "$(ls output | wc -l) output files, expected $files"
+# Every output holds its header and the one record of its own file.
+(cd output && awk -F '\t' 'FNR == 2 { print FILENAME "\t" $0 } FNR > 2 { print FILENAME ": more lines" }' *) |
+    sort >records
+wrong=$(sort expected | diff - records | head -4)
+[ -z "$wrong" ] || fail "outputs that are not their own file's: $wrong"
+# One file per worker, each file once, every one with the time of its name.
+handed=$(sed -nE 's/^\[([0-9]+)\] .* INFO: processing file = (.*)$/\1 \2/p' log)
+[ "$(cut -d ' ' -f 1 <<<"$handed" | sort -u | wc -l)" = "$files" ] &&
+    [ "$(cut -d ' ' -f 2 <<<"$handed" | sort -u | wc -l)" = "$files" ] ||
+    fail "workers and files do not pair up: $(sort -k 2 <<<"$handed" | uniq -f 1 -D | head -3)"
+! logged 'could not extract date/time' || fail "a worker did not find the time of its file"
 [ "$most_zombies" -le 20 ] || fail "$most_zombies ended workers waited at once with -t 20"
 
 [ "${#fd_counts[@]}" -ge 3 ] || stop "too few samples of the parent's descriptors (${#fd_counts[@]})"
