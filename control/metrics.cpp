@@ -245,8 +245,8 @@ void write_metrics(int status, void *)
     run.active = false;
     const QByteArray path = QFile::encodeName(GL_param.metrics_file);
     const QByteArray text = metrics_text(status, previous_success(path));
-    QByteArray slash = path.mid(path.lastIndexOf('/') + 1);
-    QByteArray temporary = directory_of(path) + "/." + slash + ".XXXXXX";
+    const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
+    QByteArray temporary = directory_of(path) + "/." + base + ".XXXXXX";
     int error = 0;
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {

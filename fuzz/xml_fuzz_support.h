@@ -4,8 +4,8 @@
 //
 // The description uses every column kind (all four conversions and the list columns among
 // them), values emptied with their elements, NEEDS with one and with two paths, VOID, a
-// prefixed element name, name patterns and several measurements, with element names of the measurement
-// files the corpus is seeded from.
+// prefixed element name, name patterns and several measurements, with element names of
+// the measurement files the corpus is seeded from.
 
 #ifndef CORVANE_XML_FUZZ_SUPPORT_H
 #define CORVANE_XML_FUZZ_SUPPORT_H

@@ -539,13 +539,14 @@ int XMLInputHandler::write_record(MEASUREMENT_PLAN &m)
     }
     OUTPUT_STREAM &stream = *m.node->stream;
     if (!m.lists.empty()) {
-        write_list_record(m);
-    } else if (!m.record_values.empty()) {
-        compose_line(m);
-        stream.append(m.last_line.data(), m.last_line.size());
-        stream.count_records(1);
+        write_list_record(m); // counts its lines itself
     } else {
-        write_columns_one_by_one(m);
+        if (!m.record_values.empty()) {
+            compose_line(m);
+            stream.append(m.last_line.data(), m.last_line.size());
+        } else {
+            write_columns_one_by_one(m);
+        }
         stream.count_records(1);
     }
     stream.line_done();
