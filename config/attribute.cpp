@@ -8,7 +8,7 @@ ATTRIBUTE::ATTRIBUTE() : ATTRIBUTE(0, 0) {}
 
 ATTRIBUTE::ATTRIBUTE(int node_type, int node_sub_type)
     : next(nullptr), child(nullptr), type(node_type), sub_type(node_sub_type), file(-1),
-      stream(nullptr), regexp(nullptr), pointer_count(0), matched(false)
+      stream(nullptr), regexp(nullptr), pointer_count(0), matched(false), line(0)
 {
 }
 
@@ -62,6 +62,16 @@ bool ATTRIBUTE::is_column() const
     default:
         return false;
     }
+}
+
+const ATTRIBUTE *ATTRIBUTE::attribute_in_path() const
+{
+    const ATTRIBUTE *last = child;
+    if (last == nullptr || !is_column())
+        return nullptr;
+    while (last->next != nullptr)
+        last = last->next;
+    return last->type == tok::POINTER && is_attribute_name(last->name) ? last : nullptr;
 }
 
 bool ATTRIBUTE::is_list() const { return type == tok::WORDLIST || type == tok::ELEMENTLIST; }
@@ -123,6 +133,9 @@ QString dump_line(const ATTRIBUTE *node)
         case tok::STRING_TO_UTC:
             return QStringLiteral("ATTRIBUTE_CONVERT STRING_TO_UTC( POINTER, %1 ) %2\n")
                 .arg(node->argument, node->name);
+        case tok::DURATION_TO_SECONDS:
+            return QStringLiteral("ATTRIBUTE_CONVERT DURATION_TO_SECONDS( POINTER ) %1\n")
+                .arg(node->name);
         default:
             return QStringLiteral("ERROR: undefined subtype for ATTRIBUTE_CONVERT\n");
         }

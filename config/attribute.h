@@ -33,6 +33,10 @@ public:
     // The columns that hold one value taken from an element: ATTRIBUTE, ATTRIBUTE_BOOL,
     // ATTRIBUTE_CONVERT, ATTRIBUTE_REGEXP, ATTRIBUTE_ARG and ELEMENTNAME.
     bool is_element_kind() const;
+    // A path's last name that reads an attribute of the element before it: "@name".
+    static bool is_attribute_name(const QString &name) { return name.startsWith(QLatin1Char('@')); }
+    // The POINTER node of this column's path that names an attribute, or null.
+    const ATTRIBUTE *attribute_in_path() const;
 
     ATTRIBUTE *next;
     ATTRIBUTE *child;
@@ -47,6 +51,7 @@ public:
     BYTE_STRING result; // UTF-8, as it is written to the output file
     int pointer_count;
     bool matched;
+    int line; // of the configuration file, where the loader read it
 };
 
 #endif

@@ -30,6 +30,7 @@ class ATTRIBUTE;
 %token ATTRIBUTE ATTRIBUTE_BOOL ATTRIBUTE_CONVERT ATTRIBUTE_REGEXP UTC_FILESTAMP
 %token MS_TO_UTC MS_TO_LOCAL STRING_TO_LOCAL STRING_TO_UTC ATTRIBUTE_ARG
 %token MISSING_VALUES EMPTY REPEAT WORDLIST ELEMENTLIST LISTKEY ELEMENTNAME
+%token DURATION_TO_SECONDS TIME_ZONE FILE_TIME UTC LOCAL
 
 %type <node> inputfile_blocks inputfile_block measurement_blocks measurement_block
 %type <node> measurement_items measurement_item match_items match_item path path_element
@@ -52,6 +53,9 @@ global_setting
     | HEADER_SIZE_MAX NUMBER  { set_max_header_size($2); }
     | MISSING_VALUES EMPTY    { set_missing_values(true); }
     | MISSING_VALUES REPEAT   { set_missing_values(false); }
+    | TIME_ZONE STRING        { if (!set_time_zone($2)) YYABORT; }
+    | FILE_TIME UTC           { set_file_time_utc(true); }
+    | FILE_TIME LOCAL         { set_file_time_utc(false); }
     ;
 inputfile_blocks
     : inputfile_blocks inputfile_block { $$ = append($1, $2); }
@@ -84,8 +88,8 @@ match_items
     | %empty                 { $$ = nullptr; }
     ;
 match_item
-    : NEEDS path     { $$ = new_node(TK_NEEDS, 0, nullptr, nullptr, $2); }
-    | AND NEEDS path { $$ = new_node(TK_NEEDS, 0, nullptr, nullptr, $3); }
+    : NEEDS path     { if (!($$ = new_condition($2))) YYABORT; }
+    | AND NEEDS path { if (!($$ = new_condition($3))) YYABORT; }
     | VOID           { $$ = new_node(TK_VOID, 0, nullptr, nullptr, nullptr); }
     ;
 path
@@ -104,31 +108,33 @@ column_item
     : UTC_FILESTAMP STRING
         { $$ = new_node(TK_UTC_FILESTAMP, 0, $2, nullptr, nullptr); }
     | ATTRIBUTE_CONVERT MS_TO_UTC '(' path ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE_CONVERT, TK_MS_TO_UTC, $6, nullptr, $4); }
+        { if (!($$ = new_column(TK_ATTRIBUTE_CONVERT, TK_MS_TO_UTC, $6, nullptr, $4))) YYABORT; }
     | ATTRIBUTE_CONVERT MS_TO_LOCAL '(' path ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE_CONVERT, TK_MS_TO_LOCAL, $6, nullptr, $4); }
+        { if (!($$ = new_column(TK_ATTRIBUTE_CONVERT, TK_MS_TO_LOCAL, $6, nullptr, $4))) YYABORT; }
     | ATTRIBUTE_CONVERT STRING_TO_LOCAL '(' path ',' STRING ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE_CONVERT, TK_STRING_TO_LOCAL, $8, $6, $4); }
+        { if (!($$ = new_column(TK_ATTRIBUTE_CONVERT, TK_STRING_TO_LOCAL, $8, $6, $4))) YYABORT; }
     | ATTRIBUTE_CONVERT STRING_TO_UTC '(' path ',' STRING ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE_CONVERT, TK_STRING_TO_UTC, $8, $6, $4); }
+        { if (!($$ = new_column(TK_ATTRIBUTE_CONVERT, TK_STRING_TO_UTC, $8, $6, $4))) YYABORT; }
+    | ATTRIBUTE_CONVERT DURATION_TO_SECONDS '(' path ')' STRING
+        { if (!($$ = new_column(TK_ATTRIBUTE_CONVERT, TK_DURATION_TO_SECONDS, $6, nullptr, $4))) YYABORT; }
     | ATTRIBUTE '(' path ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE, 0, $5, nullptr, $3); }
+        { if (!($$ = new_column(TK_ATTRIBUTE, 0, $5, nullptr, $3))) YYABORT; }
     | ATTRIBUTE_BOOL '(' path ',' STRING ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE_BOOL, 0, $7, $5, $3); }
+        { if (!($$ = new_column(TK_ATTRIBUTE_BOOL, 0, $7, $5, $3))) YYABORT; }
     | ATTRIBUTE_REGEXP '(' path ',' STRING ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE_REGEXP, 0, $7, $5, $3); }
+        { if (!($$ = new_column(TK_ATTRIBUTE_REGEXP, 0, $7, $5, $3))) YYABORT; }
     | ATTRIBUTE_ARG '(' path ',' STRING ')' STRING
-        { $$ = new_node(TK_ATTRIBUTE_ARG, 0, $7, $5, $3); }
+        { if (!($$ = new_column(TK_ATTRIBUTE_ARG, 0, $7, $5, $3))) YYABORT; }
     | WORDLIST '(' path ')' STRING
-        { $$ = new_node(TK_WORDLIST, 0, $5, nullptr, $3); }
+        { if (!($$ = new_column(TK_WORDLIST, 0, $5, nullptr, $3))) YYABORT; }
     | ELEMENTLIST '(' path ')' STRING
-        { $$ = new_node(TK_ELEMENTLIST, 0, $5, nullptr, $3); }
+        { if (!($$ = new_column(TK_ELEMENTLIST, 0, $5, nullptr, $3))) YYABORT; }
     | ELEMENTLIST '(' path ',' STRING ')' STRING
-        { $$ = new_node(TK_ELEMENTLIST, TK_ATTRIBUTE_ARG, $7, $5, $3); }
+        { if (!($$ = new_column(TK_ELEMENTLIST, TK_ATTRIBUTE_ARG, $7, $5, $3))) YYABORT; }
     | LISTKEY STRING
         { $$ = new_node(TK_LISTKEY, 0, $2, nullptr, nullptr); }
     | ELEMENTNAME '(' path ')' STRING
-        { $$ = new_node(TK_ELEMENTNAME, 0, $5, nullptr, $3); }
+        { if (!($$ = new_column(TK_ELEMENTNAME, 0, $5, nullptr, $3))) YYABORT; }
     ;
 
 %%

@@ -61,6 +61,11 @@ SAME_CODE(WORDLIST);
 SAME_CODE(ELEMENTLIST);
 SAME_CODE(LISTKEY);
 SAME_CODE(ELEMENTNAME);
+SAME_CODE(DURATION_TO_SECONDS);
+SAME_CODE(TIME_ZONE);
+SAME_CODE(FILE_TIME);
+SAME_CODE(UTC);
+SAME_CODE(LOCAL);
 #undef SAME_CODE
 static_assert(tok::NUMBER_OUT_OF_RANGE == int(TK_GLOBAL_UNDEF),
               "an out-of-range number is no token");
@@ -116,14 +121,99 @@ void set_missing_values(bool empty)
     GL_param.missing_values = empty ? MISSING_VALUES_EMPTY : MISSING_VALUES_REPEAT;
 }
 
+bool set_time_zone(char *literal)
+{
+    const QString name = take_text(literal);
+    const QTimeZone zone(name.toUtf8());
+    if (!zone.isValid()) {
+        elog.log(QStringLiteral("ERROR: unknown time zone \"%1\" in line %2\n")
+                     .arg(name)
+                     .arg(GL_param.config_line));
+        return false;
+    }
+    GL_param.time_zone_name = name;
+    GL_param.time_zone = zone;
+    return true;
+}
+
+void set_file_time_utc(bool utc)
+{
+    GL_param.file_time_mode = utc ? FILE_TIME_UTC : FILE_TIME_LOCAL;
+}
+
 ATTRIBUTE *new_node(int type, int sub_type, char *name, char *argument, ATTRIBUTE *child)
 {
     ATTRIBUTE *node = new ATTRIBUTE(type, sub_type);
     created_nodes.push_back(node);
+    node->line = GL_param.config_line;
     node->name = take_text(name);
     node->argument = take_text(argument);
     node->child = child;
     return node;
+}
+
+namespace
+{
+
+// Where an attribute name may stand: only at the end of the path of a column that takes
+// one value from its element's text, after at least one element. False, after one line
+// in the log, for the first one that stands anywhere else.
+bool attribute_names_fit(const char *holder, bool may_end, const ATTRIBUTE *path)
+{
+    for (const ATTRIBUTE *name = path; name != nullptr; name = name->next) {
+        if (!ATTRIBUTE::is_attribute_name(name->name))
+            continue;
+        const QString head =
+            QStringLiteral("ERROR: attribute \"%1\" in line %2").arg(name->name).arg(name->line);
+        QString fault;
+        if (name->name.size() == 1)
+            fault = QStringLiteral(" has no name");
+        else if (!may_end)
+            fault = QStringLiteral(" in %1: only ATTRIBUTE, BOOLATTRIBUTE, REGEXPATTRIBUTE and "
+                                   "CONVERTATTRIBUTE take an attribute at the end of their path")
+                        .arg(QLatin1String(holder));
+        else if (name->next != nullptr)
+            fault = QStringLiteral(" is not at the end of its path");
+        else if (name == path)
+            fault = QStringLiteral(" follows no element: write the path of its element first");
+        else
+            continue;
+        elog.log(head + fault + QLatin1Char('\n'));
+        return false;
+    }
+    return true;
+}
+
+const char *keyword_of(int type)
+{
+    switch (type) {
+    case tok::ATTRIBUTE_ARG:
+        return "ARGATTRIBUTE";
+    case tok::WORDLIST:
+        return "WORDLIST";
+    case tok::ELEMENTLIST:
+        return "ELEMENTLIST";
+    case tok::ELEMENTNAME:
+        return "ELEMENTNAME";
+    default:
+        return "this column";
+    }
+}
+
+} // namespace
+
+ATTRIBUTE *new_column(int type, int sub_type, char *name, char *argument, ATTRIBUTE *path)
+{
+    ATTRIBUTE *column = new_node(type, sub_type, name, argument, path);
+    const bool may_end = type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
+                         type == tok::ATTRIBUTE_REGEXP || type == tok::ATTRIBUTE_CONVERT;
+    return attribute_names_fit(keyword_of(type), may_end, path) ? column : nullptr;
+}
+
+ATTRIBUTE *new_condition(ATTRIBUTE *path)
+{
+    ATTRIBUTE *condition = new_node(tok::NEEDS, 0, nullptr, nullptr, path);
+    return attribute_names_fit("a NEEDS path", false, path) ? condition : nullptr;
 }
 
 ATTRIBUTE *append(ATTRIBUTE *list, ATTRIBUTE *item)

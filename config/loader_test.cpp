@@ -22,7 +22,7 @@ namespace
 
 const char *type_name(int type)
 {
-    return type >= 261 && type <= tok::ELEMENTNAME ? KEYWORDS[type - 261].token : "?";
+    return type >= 261 && type <= tok::LOCAL ? KEYWORDS[type - 261].token : "?";
 }
 
 // A list in one line: TYPE/SUBTYPE=name,argument[child list], nodes separated by blanks.

@@ -82,7 +82,7 @@ TEST(Scanner, EveryKeywordHasItsFixedCode)
         EXPECT_EQ(scan(keyword.text), (std::vector<Token>{code(expected), code(0)}));
         ++expected;
     }
-    EXPECT_EQ(expected, tok::ELEMENTNAME + 1);
+    EXPECT_EQ(expected, tok::LOCAL + 1);
 }
 
 TEST(Scanner, LongestMatchSeparatesKeywordsFromIdentifiers)

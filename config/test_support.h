@@ -119,7 +119,12 @@ inline const KEYWORD KEYWORDS[] = {{"GLOBALS", "GLOBALS"},
                                    {"WORDLIST", "WORDLIST"},
                                    {"ELEMENTLIST", "ELEMENTLIST"},
                                    {"LISTKEY", "LISTKEY"},
-                                   {"ELEMENTNAME", "ELEMENTNAME"}};
+                                   {"ELEMENTNAME", "ELEMENTNAME"},
+                                   {"DURATION_TO_SECONDS", "DURATION_TO_SECONDS"},
+                                   {"TIME_ZONE", "TIME_ZONE"},
+                                   {"FILE_TIME", "FILE_TIME"},
+                                   {"UTC", "UTC"},
+                                   {"LOCAL", "LOCAL"}};
 
 // A path in the source tree. The build compiles by absolute paths, so this header's own
 // path locates the tree.

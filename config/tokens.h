@@ -52,6 +52,11 @@ enum code : int {
     ELEMENTLIST,
     LISTKEY, // 296
     ELEMENTNAME,
+    DURATION_TO_SECONDS,
+    TIME_ZONE, // 299
+    FILE_TIME,
+    UTC,
+    LOCAL,
 };
 
 // Returned by the scanner for a number that does not fit into an int. No rule of the

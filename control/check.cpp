@@ -184,8 +184,14 @@ void plan_file(const QString &file_name)
     ATTRIBUTE *inputfile = GL_param.current_description;
     line += where(inputfile) + QStringLiteral("; ");
     QDateTime time;
-    if (!file_time_from_name(file_name, &time)) {
+    QString note;
+    if (!file_time_from_name(file_name, &time, &note)) {
         ++problems;
+        if (GL_param.file_time_utc()) {
+            say(line + QStringLiteral("no valid date and time in the name, which FILE_TIME UTC "
+                                      "needs, so it would fail"));
+            return;
+        }
         time = QDateTime::currentDateTime();
         line += QStringLiteral("no time in the name, the current time would be used; ");
     } else if (!time.isValid()) {
@@ -194,7 +200,10 @@ void plan_file(const QString &file_name)
                                "would stay empty; ");
     } else {
         line += QStringLiteral("time ") + time.toString(QStringLiteral("yyyy-MM-dd hh:mm")) +
-                QStringLiteral(" from the name; ");
+                (GL_param.file_time_utc() ? QStringLiteral(" UTC") : QString()) +
+                QStringLiteral(" from the name") +
+                (note.isNull() ? QString() : QStringLiteral(" (%1)").arg(note)) +
+                QStringLiteral("; ");
     }
     line += compressed(file_name) ? QStringLiteral("gzip") : QStringLiteral("plain");
     const QString input_name = input_name_for_output(file_name);

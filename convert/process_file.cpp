@@ -54,7 +54,8 @@ struct PREPARED_FILE {
     ATTRIBUTE *description = nullptr;
     QDateTime time;
     QByteArray stamp; // null where the parent did not format one
-    qint8 match = 0;  // what find_current_inputfile() gives
+    QString time_note; // how the time was read, where the zone's clocks make that doubtful
+    qint8 match = 0;   // what find_current_inputfile() gives
     bool has_time = false;
 };
 // The facts are kept for a batch of files at a time, those of GL_param.input_files from
@@ -102,7 +103,7 @@ void prepare_batch(int first)
         PREPARED_FILE &file = prepared_files.emplace_back();
         file.name = names.at(i);
         file.match = qint8(match_description(file.name, &file.description));
-        file.has_time = file_time_from_name(file.name, &file.time);
+        file.has_time = file_time_from_name(file.name, &file.time, &file.time_note);
         // A name without a time gets the time of its conversion: its stamp waits for it.
         if (file.has_time && stamps_prepared)
             file.stamp = file_stamp_text(file.time);
@@ -195,15 +196,27 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
 
     GL_param.input_name = input_name_for_output(file_name);
     const PREPARED_FILE *known = prepared(file_name);
-    if (known != nullptr && known->has_time)
-        GL_param.file_time = known->time;
-    if (known != nullptr ? !known->has_time
-                         : !file_time_from_name(file_name, &GL_param.file_time)) {
+    QString time_note;
+    bool has_time;
+    if (known != nullptr) {
+        has_time = known->has_time;
+        if (has_time) {
+            GL_param.file_time = known->time;
+            time_note = known->time_note;
+        }
+    } else {
+        has_time = file_time_from_name(file_name, &GL_param.file_time, &time_note);
+    }
+    if (!has_time && !GL_param.file_time_utc()) {
         elog.log("WARNING: could not extract date/time from input file name - using current "
                  "time\n");
         elog.log("INFO: input file extensions is not \"_yyyyMMdd_hhmm.xml\"\n");
         GL_param.file_time = QDateTime::currentDateTime();
+        has_time = true;
     }
+    if (!time_note.isNull())
+        elog.log(QStringLiteral("WARNING: in the name of %1, %2\n")
+                     .arg(printable_name(path), time_note));
 
     int result = find_current_inputfile(file_name);
     if (result != 0) {
@@ -211,6 +224,15 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
                  printable_name(path) + QLatin1Char('\n'));
         elog.log("ERROR: file cannot be processed\n");
         return result;
+    }
+    // The time of the conversion would stand in every record as if it were the time
+    // measured: a name without a time fails the file rather than put a wrong time into a
+    // table that counts on it.
+    if (!has_time) {
+        elog.log(QStringLiteral("ERROR: no date and time in the name of %1, which FILE_TIME UTC "
+                                "needs: file cannot be processed\n")
+                     .arg(printable_name(path)));
+        return 1;
     }
 
     output_files_for_input(input, publication_record_path(input_path, file_name));

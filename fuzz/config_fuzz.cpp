@@ -27,6 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     GL_param.column_separator = defaults.column_separator;
     GL_param.max_header_size = defaults.max_header_size;
     GL_param.missing_values = defaults.missing_values;
+    GL_param.time_zone_name = defaults.time_zone_name;
+    GL_param.time_zone = defaults.time_zone;
+    GL_param.file_time_mode = defaults.file_time_mode;
 
     FILE *stream = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     if (stream == nullptr)

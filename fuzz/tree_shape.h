@@ -60,7 +60,9 @@ inline int child_level(const ATTRIBUTE *node, level where, QString *fault)
             return -1;
         if (type == tok::WORDLIST || type == tok::ELEMENTLIST)
             return PATH;
-        if (type == tok::ATTRIBUTE_CONVERT && sub >= tok::MS_TO_UTC && sub <= tok::STRING_TO_UTC)
+        if (type == tok::ATTRIBUTE_CONVERT &&
+            ((sub >= tok::MS_TO_UTC && sub <= tok::STRING_TO_UTC) ||
+             sub == tok::DURATION_TO_SECONDS))
             return PATH;
         if (type == tok::ATTRIBUTE || type == tok::ATTRIBUTE_BOOL ||
             type == tok::ATTRIBUTE_REGEXP || type == tok::ATTRIBUTE_ARG || type == tok::ELEMENTNAME)

@@ -80,8 +80,8 @@ GL_PARAM::GL_PARAM()
       processes_running(0), processes_succeeded(0), processes_failed(0), file_index(-1),
       file_mask(DEFAULT_FILE_MASK), time_format(DEFAULT_TIME_FORMAT),
       column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30),
-      missing_values(MISSING_VALUES_NOT_GIVEN), min_age(-1), check_only(false), progress(false),
-      input_path_given(false)
+      missing_values(MISSING_VALUES_NOT_GIVEN), file_time_mode(FILE_TIME_NOT_GIVEN), min_age(-1),
+      check_only(false), progress(false), input_path_given(false)
 {
 }
 
@@ -175,6 +175,11 @@ void GL_PARAM::dump()
         elog.log(QStringLiteral("INFO: missing values: <%1>\n")
                      .arg(missing_values == MISSING_VALUES_EMPTY ? QStringLiteral("EMPTY")
                                                                  : QStringLiteral("REPEAT")));
+    if (!time_zone_name.isEmpty())
+        elog.log(QStringLiteral("INFO: time zone: <") + time_zone_name + QStringLiteral(">\n"));
+    if (file_time_mode != FILE_TIME_NOT_GIVEN)
+        elog.log(QStringLiteral("INFO: file time: <%1>\n")
+                     .arg(file_time_utc() ? QStringLiteral("UTC") : QStringLiteral("LOCAL")));
     if (!error_path.isEmpty())
         elog.log(QStringLiteral("INFO: error directory: <") + error_path + QStringLiteral(">\n"));
     if (min_age >= 0)

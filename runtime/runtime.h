@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+#include <QTimeZone>
 
 #include "runtime/file_list.h"
 
@@ -52,6 +53,10 @@ public:
 // element (EMPTY) or stays until it is captured again (REPEAT). Not given, it is REPEAT.
 enum MISSING_VALUES_MODE { MISSING_VALUES_NOT_GIVEN, MISSING_VALUES_REPEAT, MISSING_VALUES_EMPTY };
 
+// FILE_TIME of the configuration: the file time as the digits of the name read (LOCAL),
+// or the UTC instant they stand for (UTC). Not given, it is LOCAL.
+enum FILE_TIME_MODE { FILE_TIME_NOT_GIVEN, FILE_TIME_LOCAL, FILE_TIME_UTC };
+
 // All settings of a run and the run state of the parent process.
 class GL_PARAM
 {
@@ -85,6 +90,10 @@ public:
     QString column_separator;
     int max_header_size;
     MISSING_VALUES_MODE missing_values;
+    QString time_zone_name; // TIME_ZONE: the zone of times without an offset; empty: the
+    QTimeZone time_zone;    // process's own zone. The zone, valid when the name is given.
+    FILE_TIME_MODE file_time_mode;
+    bool file_time_utc() const { return file_time_mode == FILE_TIME_UTC; }
     // Settings beyond the configuration file, from the command line only.
     QString error_path;    // -e: where input files that failed are moved; empty: they stay
     qint64 min_age;        // -a: seconds an input file must be old; -1: any age

@@ -2,6 +2,9 @@
 
 #include "convert/input/file_time.h"
 
+#include "runtime/local_time.h"
+#include "runtime/runtime.h"
+
 namespace
 {
 
@@ -78,10 +81,77 @@ bool standard_form(const QString &name)
     return !digits(name, 14, 1);
 }
 
+// The UTC offset right after the start time of such a name, in seconds: +hhmm, or -hhmm
+// followed by the dash before the end time (A20240603.1415-0500-1430-0500_rnc1.xml);
+// without one (A20240603.1415-1430_rnc1.xml) false.
+bool offset_in_standard_form(const QString &name, int *offset)
+{
+    constexpr int at = 14;
+    if (name.size() < at + 5 || !digits(name, at + 1, 4))
+        return false;
+    const QChar sign = name[at];
+    if (sign != QLatin1Char('+') &&
+        !(sign == QLatin1Char('-') && name.size() > at + 5 && name[at + 5] == QLatin1Char('-')))
+        return false;
+    const int hours = number(name, at + 1, 2);
+    const int minutes = number(name, at + 3, 2);
+    if (hours > 23 || minutes > 59)
+        return false;
+    *offset = (sign == QLatin1Char('+') ? 1 : -1) * (hours * 3600 + minutes * 60);
+    return true;
+}
+
+// The instant that a date and time on the clocks of the configuration's zone stand for.
+QDateTime utc_of_local(const QDate &date, const QTime &time, QString *note)
+{
+    LOCAL_READING reading;
+    const qint64 instant = local_to_utc(date, time, &reading);
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(instant, Qt::UTC);
+    if (note != nullptr && reading != LOCAL_READING::exact) {
+        const QString shown =
+            QDateTime(date, time, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd hh:mm"));
+        const QString taken = utc.toString(QStringLiteral("yyyy-MM-dd hh:mm"));
+        *note = reading == LOCAL_READING::repeated
+                    ? QStringLiteral("%1 occurs twice in %2: the earlier is taken, %3 UTC")
+                          .arg(shown, zone_description(), taken)
+                    : QStringLiteral("%1 does not occur in %2: read with the offset before the "
+                                     "change, %3 UTC")
+                          .arg(shown, zone_description(), taken);
+    }
+    return utc;
+}
+
+bool utc_time_from_name(const QString &file_name, QDateTime *file_time, QString *note)
+{
+    const int group = underscore_group(file_name);
+    if (group >= 0) {
+        const QDate date = date_at(file_name, group + 1);
+        const QTime time = time_at(file_name, group + 10);
+        if (!date.isValid() || !time.isValid())
+            return false;
+        *file_time = utc_of_local(date, time, note);
+        return true;
+    }
+    if (!standard_form(file_name))
+        return false;
+    const QDate date = date_at(file_name, 1);
+    const QTime time = time_at(file_name, 10);
+    if (!date.isValid() || !time.isValid())
+        return false;
+    int offset;
+    if (offset_in_standard_form(file_name, &offset))
+        *file_time = QDateTime(date, time, Qt::UTC).addSecs(-offset);
+    else
+        *file_time = utc_of_local(date, time, note);
+    return true;
+}
+
 } // namespace
 
-bool file_time_from_name(const QString &file_name, QDateTime *file_time)
+bool file_time_from_name(const QString &file_name, QDateTime *file_time, QString *note)
 {
+    if (GL_param.file_time_utc())
+        return utc_time_from_name(file_name, file_time, note);
     const int group = underscore_group(file_name);
     if (group >= 0) {
         const QDate date = date_at(file_name, group + 1);

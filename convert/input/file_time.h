@@ -11,6 +11,12 @@
 // yyyyMMdd, a dot, hhmm, then anything but a digit). Returns false when the name carries
 // neither. Digits of the underscore form that make no valid date or time give an invalid
 // time.
-bool file_time_from_name(const QString &file_name, QDateTime *file_time);
+//
+// With FILE_TIME UTC the time is the UTC instant the name stands for: the name of a
+// network element by the UTC offset after its start time, any other on the clocks of
+// the configuration's zone; digits that make no valid date or time give no time. A time
+// those clocks show twice or never is read as local_to_utc() reads it, and *note then says
+// so (it stays null otherwise).
+bool file_time_from_name(const QString &file_name, QDateTime *file_time, QString *note = nullptr);
 
 #endif

@@ -3,7 +3,10 @@
 
 #include "convert/records/handler_plan.h"
 
+#include <algorithm>
+
 #include "config/attribute.h"
+#include "convert/records/time_values.h"
 
 namespace
 {
@@ -94,7 +97,7 @@ void index_columns(MEASUREMENT_PLAN *m, std::deque<LIST_ITEMS> &lists)
         // An ELEMENTNAME column is taken care of with the work at an element's start.
         if (type == tok::ELEMENTNAME || !accepts_every_id(column))
             continue;
-        if (type == tok::ATTRIBUTE_ARG)
+        if (column.from_attribute)
             m->visit_all_at_start = true;
         else if (column.node->is_element_kind() || column.node->is_list())
             m->visit_all_at_end = true;
@@ -117,7 +120,7 @@ void file_columns(MEASUREMENT_PLAN *m, const NAME_TABLE &names, int from, int to
     m->end_conditions.resize(size);
     for (COLUMN_PLAN &column : m->column_plans) {
         const int type = column.node->type;
-        const bool at_start = type == tok::ATTRIBUTE_ARG;
+        const bool at_start = column.from_attribute;
         const bool at_end =
             (column.node->is_element_kind() && !at_start && type != tok::ELEMENTNAME) ||
             column.node->is_list();
@@ -295,8 +298,28 @@ void prepare_measurement(MEASUREMENT_PLAN *plan, ATTRIBUTE *measurement, NAME_TA
             c.fault = column->child == nullptr              ? PATH_FAULT::missing
                       : column->child->type != tok::POINTER ? PATH_FAULT::not_pointer
                                                             : PATH_FAULT::none;
-            c.path.prepare(column->child, column->pointer_count, names);
+            int names_in_path = column->pointer_count;
+            if (column->type == tok::ATTRIBUTE_ARG) {
+                c.from_attribute = true;
+                c.attribute = column->argument.toStdString();
+            } else if (const ATTRIBUTE *attribute = column->attribute_in_path();
+                       attribute != nullptr && column->is_element_kind() &&
+                       column->type != tok::ELEMENTNAME) {
+                // "a" -> "@k": the attribute k of the element that "a" names.
+                c.from_attribute = true;
+                c.attribute = attribute->name.mid(1).toStdString();
+                names_in_path = std::min(names_in_path, column->child_count() - 1);
+            }
+            c.path.prepare(column->child, names_in_path, names);
             c.argument = column->argument.toStdString();
+            if (column->type == tok::ATTRIBUTE_CONVERT) {
+                if (column->sub_type == tok::DURATION_TO_SECONDS)
+                    c.conversion = CONVERSION::duration;
+                else if ((column->sub_type == tok::STRING_TO_UTC ||
+                          column->sub_type == tok::STRING_TO_LOCAL) &&
+                         is_iso8601_format(column->argument))
+                    c.conversion = CONVERSION::iso8601;
+            }
             plan->column_plans.push_back(std::move(c));
         }
     }

@@ -181,15 +181,36 @@ struct LIST_ITEMS {
 // What stops a column's capture before its path is even looked at.
 enum class PATH_FAULT { none, missing, not_pointer };
 
+// How a CONVERTATTRIBUTE column reads its text.
+enum class CONVERSION {
+    qt,       // MS_TO_UTC, MS_TO_LOCAL, or a Qt date-time pattern
+    iso8601,  // STRING_TO_UTC or STRING_TO_LOCAL with "ISO8601"
+    duration, // DURATION_TO_SECONDS
+};
+
 struct COLUMN_PLAN {
     ATTRIBUTE *node;
     int type; // the node's type, kept beside it for the element loop
     PATH_FAULT fault;
-    ELEMENT_PATH path;
-    std::string argument; // UTF-8: the compared text, or the attribute's local name
+    ELEMENT_PATH path;    // without the attribute name that may end it
+    std::string argument; // UTF-8: the compared text, the expression or the format
     MEASUREMENT_PLAN *owner = nullptr;
     int position = 0;           // among the measurement's columns
     LIST_ITEMS *list = nullptr; // list columns only
+    // Taken from an attribute where its element starts: ARGATTRIBUTE, and a column of the
+    // other element kinds whose path ends with "@name".
+    bool from_attribute = false;
+    std::string attribute; // UTF-8: the attribute's local name
+    CONVERSION conversion = CONVERSION::qt;
+    // ISO 8601 conversions: the last text converted with what it gave (most files repeat
+    // one end time and one period in every measInfo), and the texts that could not be
+    // read, the first of them kept for the log.
+    bool converted = false;
+    bool last_readable = true;
+    std::string last_text;
+    BYTE_STRING last_value;
+    int unreadable = 0;
+    std::string first_unreadable;
 };
 
 // A column to be emptied at the start of an element: when its path's first `names` names

@@ -9,27 +9,76 @@
 #include "config/attribute.h"
 #include "convert/output/output_stream.h"
 #include "convert/records/handler_plan.h"
+#include "convert/records/time_values.h"
+#include "runtime/local_time.h"
 #include "runtime/runtime.h"
 
 namespace
 {
 
+// The conversions with a Qt date-time pattern, and those of milliseconds. Without
+// TIME_ZONE, "local" is the process's own zone; with it, a time the pattern reads without
+// an offset is on the clocks of that zone, and the _LOCAL conversions write that zone's.
 QString converted_time(const ATTRIBUTE *column, const QString &text)
 {
+    const bool zone = GL_param.time_zone.isValid();
     switch (column->sub_type) {
     case tok::MS_TO_UTC:
         return QDateTime::fromMSecsSinceEpoch(text.toLongLong(), Qt::UTC)
             .toString(GL_param.time_format);
     case tok::MS_TO_LOCAL:
+        if (zone)
+            return zone_time(text.toLongLong()).toString(GL_param.time_format);
         return QDateTime::fromMSecsSinceEpoch(text.toLongLong(), Qt::LocalTime)
             .toString(GL_param.time_format);
     case tok::STRING_TO_LOCAL:
-        return QDateTime::fromString(text, column->argument).toString(GL_param.time_format);
-    case tok::STRING_TO_UTC:
-        return QDateTime::fromString(text, column->argument).toUTC().toString(GL_param.time_format);
+    case tok::STRING_TO_UTC: {
+        const QDateTime read = QDateTime::fromString(text, column->argument);
+        const bool to_utc = column->sub_type == tok::STRING_TO_UTC;
+        if (zone && read.isValid() && read.timeSpec() == Qt::LocalTime) {
+            const qint64 instant = local_to_utc(read.date(), read.time());
+            return (to_utc ? QDateTime::fromMSecsSinceEpoch(instant, Qt::UTC) : zone_time(instant))
+                .toString(GL_param.time_format);
+        }
+        return (to_utc ? read.toUTC() : read).toString(GL_param.time_format);
+    }
     default:
         return QString();
     }
+}
+
+bool is_blank_text(std::string_view text)
+{
+    for (const char c : text) {
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            return false;
+    }
+    return true;
+}
+
+// What an ISO 8601 conversion writes for a text; false for one it cannot read, which
+// writes nothing. A text of white space only is no value and writes nothing either.
+bool converted_iso8601(const COLUMN_PLAN &column, std::string_view text, QByteArray *value)
+{
+    value->clear();
+    if (is_blank_text(text))
+        return true;
+    if (column.conversion == CONVERSION::duration) {
+        qint64 seconds;
+        if (!read_duration(text, &seconds))
+            return false;
+        *value = QByteArray::number(seconds);
+        return true;
+    }
+    ISO_DATE_TIME read;
+    if (!read_iso8601(text, &read))
+        return false;
+    const qint64 instant = instant_of(read);
+    const QDateTime shown = column.node->sub_type == tok::STRING_TO_UTC
+                                ? QDateTime::fromMSecsSinceEpoch(instant, Qt::UTC)
+                                : zone_time(instant);
+    *value = shown.toString(GL_param.time_format).toUtf8();
+    return true;
 }
 
 // The text of an element whose expression did not match goes into a log line; a line
@@ -287,11 +336,15 @@ bool XMLInputHandler::capture_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE
 void XMLInputHandler::take_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts, int count)
 {
     mark_changed(column);
+    if (column.type != tok::ATTRIBUTE_ARG) {
+        take_attribute_as_text(column, atts, count);
+        return;
+    }
     // Every attribute of that local name is taken in turn, so the last one wins.
     for (int i = 0; i < count; ++i) {
         const XML_TEXT &name = atts[i].local_name;
-        if (static_cast<size_t>(name.size) == column.argument.size() &&
-            same_bytes(name.data, column.argument.data(), name.size)) {
+        if (static_cast<size_t>(name.size) == column.attribute.size() &&
+            same_bytes(name.data, column.attribute.data(), name.size)) {
             take_attribute_value(column.node->result, atts[i].value);
             if (plan->separator_to_blank)
                 blank_separators(column.node->result, plan->column_separator);
@@ -299,8 +352,28 @@ void XMLInputHandler::take_attribute(COLUMN_PLAN &column, const XML_ATTRIBUTE *a
     }
 }
 
+// A column of the element kinds whose path ends with "@name": the attribute's value is
+// what the element's text would be to it.
+void XMLInputHandler::take_attribute_as_text(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts,
+                                             int count)
+{
+    const XML_ATTRIBUTE *found = nullptr;
+    for (int i = 0; i < count; ++i) {
+        const XML_TEXT &name = atts[i].local_name;
+        if (static_cast<size_t>(name.size) == column.attribute.size() &&
+            same_bytes(name.data, column.attribute.data(), name.size))
+            found = &atts[i];
+    }
+    if (found == nullptr)
+        return;
+    take_attribute_value(attribute_text, found->value);
+    take_text_value(column, attribute_text);
+}
+
 bool XMLInputHandler::capture_at_end(COLUMN_PLAN &column)
 {
+    if (column.from_attribute)
+        return true;
     switch (column.type) {
     case tok::ATTRIBUTE:
     case tok::ATTRIBUTE_BOOL:
@@ -334,28 +407,40 @@ bool XMLInputHandler::capture_listed_at_end(COLUMN_PLAN &column)
 bool XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
 {
     mark_changed(column);
-    ATTRIBUTE *node = column.node;
     switch (column.type) {
     case tok::WORDLIST:
         return take_words(column);
     case tok::ELEMENTLIST:
         return take_element_item(column);
+    default:
+        take_text_value(column, current_text);
+    }
+    return true;
+}
+
+void XMLInputHandler::take_text_value(COLUMN_PLAN &column, const BYTE_STRING &from)
+{
+    ATTRIBUTE *node = column.node;
+    switch (column.type) {
     case tok::ATTRIBUTE:
-        node->result = current_text;
+        node->result = from;
         keep_on_one_line(node->result);
         break;
     case tok::ATTRIBUTE_BOOL:
-        node->result = current_text == column.argument ? "1" : "0";
+        node->result = from == column.argument ? "1" : "0";
         break;
     case tok::ATTRIBUTE_CONVERT:
+        if (column.conversion != CONVERSION::qt) {
+            take_converted(column, from);
+            break;
+        }
         switch (node->sub_type) {
         case tok::MS_TO_UTC:
         case tok::MS_TO_LOCAL:
         case tok::STRING_TO_LOCAL:
         case tok::STRING_TO_UTC: {
             const QByteArray value =
-                converted_time(node, QString::fromUtf8(current_text.data(), current_text.size()))
-                    .toUtf8();
+                converted_time(node, QString::fromUtf8(from.data(), from.size())).toUtf8();
             node->result.assign(value.constData(), static_cast<int>(value.size()));
             keep_on_one_line(node->result);
         } break;
@@ -364,7 +449,7 @@ bool XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
         }
         break;
     case tok::ATTRIBUTE_REGEXP: {
-        const QString text = QString::fromUtf8(current_text.data(), current_text.size());
+        const QString text = QString::fromUtf8(from.data(), from.size());
         const int found = node->regexp->indexIn(text, 0);
         if (found >= 0) {
             const QByteArray value = node->regexp->cap(1).toUtf8();
@@ -380,7 +465,45 @@ bool XMLInputHandler::take_value_at_end(COLUMN_PLAN &column)
         break;
     }
     }
-    return true;
+}
+
+void XMLInputHandler::take_converted(COLUMN_PLAN &column, const BYTE_STRING &from)
+{
+    const std::string_view text = from.view();
+    if (!column.converted || column.last_text != text) {
+        QByteArray value;
+        column.converted = true;
+        column.last_text.assign(text);
+        column.last_readable = converted_iso8601(column, text, &value);
+        column.last_value.assign(value.constData(), static_cast<int>(value.size()));
+        keep_on_one_line(column.last_value);
+    }
+    column.node->result = column.last_value;
+    if (!column.last_readable && column.unreadable++ == 0)
+        column.first_unreadable.assign(text);
+}
+
+void XMLInputHandler::report_unreadable()
+{
+    for (const MEASUREMENT_PLAN &m : plan->measurements) {
+        for (const COLUMN_PLAN &column : m.column_plans) {
+            if (column.unreadable == 0)
+                continue;
+            const bool one = column.unreadable == 1;
+            const QString kind =
+                column.conversion == CONVERSION::duration
+                    ? (one ? QStringLiteral("a duration") : QStringLiteral("durations"))
+                    : (one ? QStringLiteral("an ISO 8601 date-time")
+                           : QStringLiteral("ISO 8601 date-times"));
+            elog.log(QStringLiteral("WARNING: column \"%1\": %2 %3 could not be read as %4 and "
+                                    "%5 written empty (the first: \"%6\")\n")
+                         .arg(column.node->name)
+                         .arg(column.unreadable)
+                         .arg(one ? QStringLiteral("value") : QStringLiteral("values"), kind,
+                              one ? QStringLiteral("is") : QStringLiteral("are"),
+                              one_log_line(QString::fromStdString(column.first_unreadable))));
+        }
+    }
 }
 
 bool XMLInputHandler::start_of_element(int id, const XML_ATTRIBUTE *atts, int count)

@@ -49,7 +49,12 @@ bool XMLInputHandler::startDocument()
     return true;
 }
 
-bool XMLInputHandler::endDocument() { return true; }
+bool XMLInputHandler::endDocument()
+{
+    if (plan != nullptr)
+        report_unreadable();
+    return true;
+}
 
 bool XMLInputHandler::characters(XML_TEXT ch)
 {
@@ -281,7 +286,7 @@ bool XMLInputHandler::capture_attributes(const XML_ATTRIBUTE *atts, int count)
             continue;
         }
         for (COLUMN_PLAN &column : m.column_plans) {
-            if (column.node->type == tok::ATTRIBUTE_ARG) {
+            if (column.from_attribute) {
                 if (!capture_attribute(column, atts, count))
                     return false;
             } else if (!column.node->is_column()) {

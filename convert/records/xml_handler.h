@@ -73,6 +73,13 @@ private:
     // For a column filed under the name of the ending element, with a sound path.
     bool capture_listed_at_end(COLUMN_PLAN &column);
     bool take_value_at_end(COLUMN_PLAN &column);
+    void take_attribute_as_text(COLUMN_PLAN &column, const XML_ATTRIBUTE *atts, int count);
+    // The value of a column of the element kinds other than ARGATTRIBUTE and ELEMENTNAME
+    // from the text it reads: its element's, or that of its attribute.
+    void take_text_value(COLUMN_PLAN &column, const BYTE_STRING &from);
+    void take_converted(COLUMN_PLAN &column, const BYTE_STRING &from);
+    // One line per column whose texts could not be converted in this file.
+    void report_unreadable();
     // What an element's start does besides its attribute captures: values that belong to
     // the element are emptied, keyed lists take the key of their next item, ELEMENTNAME
     // columns take its name.
@@ -92,6 +99,7 @@ private:
 
     HANDLER_PLAN *plan;
     const QByteArray *known_file_stamp = nullptr;
+    BYTE_STRING attribute_text; // an attribute's value read as a column's text
 };
 
 // The file time as a UTC_FILESTAMP column writes it, in UTF-8, before any character of
