@@ -100,6 +100,7 @@ TEST_F(Corpus, ExampleUsesEveryStatementAndColumnKind)
         {tok::ATTRIBUTE_CONVERT, tok::MS_TO_LOCAL},
         {tok::ATTRIBUTE_CONVERT, tok::STRING_TO_LOCAL},
         {tok::ATTRIBUTE_CONVERT, tok::STRING_TO_UTC},
+        {tok::ATTRIBUTE_CONVERT, tok::DURATION_TO_SECONDS},
         {tok::ATTRIBUTE_REGEXP, 0},
         {tok::UTC_FILESTAMP, 0},
         {tok::ATTRIBUTE_ARG, 0},
@@ -118,6 +119,8 @@ TEST_F(Corpus, ExampleUsesEveryStatementAndColumnKind)
     EXPECT_NE(GL_param.column_separator, defaults.column_separator);
     EXPECT_NE(GL_param.max_header_size, defaults.max_header_size);
     EXPECT_NE(GL_param.missing_values, defaults.missing_values);
+    EXPECT_NE(GL_param.time_zone_name, defaults.time_zone_name);
+    EXPECT_NE(GL_param.file_time_mode, defaults.file_time_mode);
 }
 
 } // namespace
