@@ -165,6 +165,68 @@ TEST_F(Loader, GlobalSettingsAndLiteralText)
     EXPECT_EQ(GL_param.record_descriptions->name, QString::fromUtf8("\u00c3\u00a4\\d"));
     ASSERT_EQ(load("GLOBALS { MISSING_VALUES EMPTY MISSING_VALUES REPEAT }"), 0);
     EXPECT_EQ(GL_param.missing_values, MISSING_VALUES_REPEAT);
+    EXPECT_EQ(GL_param.file_time_mode, FILE_TIME_NOT_GIVEN);
+    EXPECT_FALSE(GL_param.time_zone.isValid());
+    ASSERT_EQ(load("GLOBALS { FILE_TIME UTC TIME_ZONE \"America/Chicago\" FILE_TIME LOCAL "
+                   "TIME_ZONE \"Europe/Berlin\" }"),
+              0);
+    EXPECT_EQ(GL_param.file_time_mode, FILE_TIME_LOCAL);
+    EXPECT_EQ(GL_param.time_zone_name, QStringLiteral("Europe/Berlin"));
+    EXPECT_EQ(GL_param.time_zone.id(), QByteArray("Europe/Berlin"));
+    // An unknown zone is refused with its name and line, like a syntax error.
+    EXPECT_EQ(load("GLOBALS {\nFILE_TIME UTC\nTIME_ZONE \"Europe/Berlinn\" }"), 6);
+    EXPECT_EQ(log, std::vector<std::string>{"ERROR: unknown time zone \"Europe/Berlinn\" in line 3"});
+    EXPECT_EQ(load("GLOBALS { FILE_TIME \"UTC\" }"), 6);
+}
+
+// "@name" ends the path of a column that reads its element's text, and nothing else.
+TEST_F(Loader, AttributeNamesOnlyEndThePathsOfTextColumns)
+{
+    const std::string m = "GLOBALS { }\nINPUTFILE \"f\" {\nGENERATES MEASUREMENT {\n";
+    ASSERT_EQ(load(m + "COLUMNS {\n"
+                       "ATTRIBUTE ( \"a\" -> \"@k\" ) \"A\"\n"
+                       "BOOLATTRIBUTE ( \"a\" -> \"b\" -> \"@k\", \"x\" ) \"B\"\n"
+                       "REGEXPATTRIBUTE ( \"*\" -> \"@k*\", \"(.)\" ) \"R\"\n"
+                       "CONVERTATTRIBUTE STRING_TO_UTC ( \"a\" -> \"@t\", \"ISO8601\" ) \"T\"\n"
+                       "CONVERTATTRIBUTE DURATION_TO_SECONDS ( \"a\" -> \"@d\" ) \"D\"\n"
+                       "} } }"),
+              0);
+    EXPECT_EQ(tree(), "INPUTFILE=f[MEASUREMENT[COLUMNS[ATTRIBUTE=A[POINTER=a POINTER=@k] "
+                      "ATTRIBUTE_BOOL=B,x[POINTER=a POINTER=b POINTER=@k] "
+                      "ATTRIBUTE_REGEXP=R,(.)[POINTER=* POINTER=@k*] "
+                      "ATTRIBUTE_CONVERT/STRING_TO_UTC=T,ISO8601[POINTER=a POINTER=@t] "
+                      "ATTRIBUTE_CONVERT/DURATION_TO_SECONDS=D[POINTER=a POINTER=@d]]]]");
+    const std::string only = " in %s: only ATTRIBUTE, BOOLATTRIBUTE, REGEXPATTRIBUTE and "
+                             "CONVERTATTRIBUTE take an attribute at the end of their path";
+    const auto in = [&](const std::string &holder) {
+        std::string text = only;
+        return text.replace(text.find("%s"), 2, holder);
+    };
+    struct Row {
+        std::string text;
+        std::string line;
+    } rows[] = {
+        {"COLUMNS {\nATTRIBUTE ( \"a\" ->\n\"@k\" -> \"b\" ) \"A\" }",
+         "attribute \"@k\" in line 6 is not at the end of its path"},
+        {"COLUMNS {\nATTRIBUTE ( \"@k\" ) \"A\" }",
+         "attribute \"@k\" in line 5 follows no element: write the path of its element first"},
+        {"COLUMNS {\nBOOLATTRIBUTE ( \"a\" -> \"@\", \"x\" ) \"B\" }",
+         "attribute \"@\" in line 5 has no name"},
+        {"COLUMNS {\nARGATTRIBUTE ( \"a\" -> \"@k\", \"k\" ) \"A\" }",
+         "attribute \"@k\" in line 5" + in("ARGATTRIBUTE")},
+        {"COLUMNS {\nWORDLIST ( \"a\" -> \"@k\" ) \"W\" }",
+         "attribute \"@k\" in line 5" + in("WORDLIST")},
+        {"COLUMNS {\nELEMENTLIST ( \"a\" -> \"@k\", \"p\" ) \"E\" }",
+         "attribute \"@k\" in line 5" + in("ELEMENTLIST")},
+        {"COLUMNS {\nELEMENTNAME ( \"@k\" ) \"N\" }",
+         "attribute \"@k\" in line 5" + in("ELEMENTNAME")},
+        {"MATCH {\nNEEDS \"a\"\n-> \"@k\" }", "attribute \"@k\" in line 6" + in("a NEEDS path")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(load(m + row.text + " } }"), 6);
+        EXPECT_EQ(log, std::vector<std::string>{"ERROR: " + row.line});
+    }
 }
 
 TEST_F(Loader, RefusedFilesReportTheLineOfTheOffendingToken)

@@ -77,4 +77,61 @@ TEST(FileTime, NoDaylightSavingShiftIsApplied)
     }
 }
 
+// FILE_TIME UTC: the instant a name stands for. The process runs in UTC; the names
+// without an offset are read on the clocks of TIME_ZONE.
+TEST(FileTime, WithFileTimeUtcTheNameGivesAnInstant)
+{
+    const ScopedTimeZone utc("UTC");
+    GL_param.file_time_mode = FILE_TIME_UTC;
+    GL_param.time_zone_name = QStringLiteral("Europe/Berlin");
+    GL_param.time_zone = QTimeZone("Europe/Berlin");
+    struct Row {
+        const char *name;
+        const char *utc; // null: no time
+        const char *note; // the start of the note, null: none
+    } rows[] = {
+        // The standard name by its own offset: the repeated autumn hour is two instants.
+        {"A20241027.0215+0200-0230+0200_ne1.xml", "20241027 0015", nullptr},
+        {"A20241027.0215+0100-0230+0100_ne1.xml", "20241027 0115", nullptr},
+        {"A20181002.0000-1000-0015-1000_5G.xml", "20181002 1000", nullptr},
+        {"C20240603.1415+0200-20240603.1430+0200_gnb7.xml.gz", "20240603 1215", nullptr},
+        {"D20241211.0934+0000-0936+0000_x.xml", "20241211 0934", nullptr},
+        // Without an offset (the dash starts the end time), on the clocks of the zone.
+        {"C20190328.0000-0015.xml", "20190327 2300", nullptr},
+        {"A20230515.0700_0100-0715_0100_GNODEB-0.xml", "20230515 0500", nullptr},
+        // Underscore names on the clocks of the zone, the doubtful ones with a note.
+        {"x_20240603_1415.xml", "20240603 1215", nullptr},
+        {"x_20241027_0215.xml", "20241027 0015", "2024-10-27 02:15 occurs twice in Europe/Berlin"},
+        {"x_20240331_0215.xml", "20240331 0115", "2024-03-31 02:15 does not occur in Europe/Berlin"},
+        {"x_20240331_0300.xml", "20240331 0100", nullptr},
+        // No time: no current time either.
+        {"data.xml", nullptr, nullptr},
+        {"a_20111310_1200.xml", nullptr, nullptr},
+        {"A20240603.2415_x.xml", nullptr, nullptr},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QDateTime time;
+        QString note;
+        ASSERT_EQ(file_time_from_name(QString::fromLatin1(row.name), &time, &note),
+                  row.utc != nullptr);
+        if (row.utc == nullptr)
+            continue;
+        EXPECT_EQ(time.timeSpec(), Qt::UTC);
+        EXPECT_EQ(time.toString("yyyyMMdd hhmm"), QString::fromLatin1(row.utc));
+        if (row.note == nullptr)
+            EXPECT_TRUE(note.isNull()) << note.toStdString();
+        else
+            EXPECT_TRUE(note.startsWith(QLatin1String(row.note))) << note.toStdString();
+    }
+    // Without TIME_ZONE, the zone is the process's own.
+    GL_param.time_zone_name.clear();
+    GL_param.time_zone = QTimeZone();
+    const ScopedTimeZone berlin("Europe/Berlin");
+    QDateTime time;
+    ASSERT_TRUE(file_time_from_name(QStringLiteral("x_20240603_1415.xml"), &time));
+    EXPECT_EQ(time.toString("yyyyMMdd hhmm"), QStringLiteral("20240603 1215"));
+    GL_param = GL_PARAM();
+}
+
 } // namespace

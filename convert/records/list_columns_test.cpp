@@ -1,6 +1,7 @@
 // list_columns_test.cpp - values that belong to their element (MISSING_VALUES), list
 // columns and the lines a record with lists writes, name patterns in paths and the
-// ELEMENTNAME column, from the configuration's text to the output files.
+// ELEMENTNAME column, attributes at the end of a path and ISO 8601 conversions, from the
+// configuration's text to the output files.
 
 #include <string>
 #include <vector>
@@ -112,6 +113,46 @@ TEST_F(Lists, EmptyMissingValuesBelongToTheirElementRepeatKeepsThem)
                           R"~(ATTRIBUTE ( "v" -> "s" ) "S" ATTRIBUTE ( "s" ) "ANY_S")~",
                           "\"r\" -> \"v\"", "<r><v><s>x</s></v><v/><w><s>y</s></w><v/></r>"),
               "S\tANY_S\nx\tx\n\tx\n\ty\n");
+}
+
+TEST_F(Lists, AnAttributeEndingAPathIsTheTextOfItsColumn)
+{
+    // Each kind on the attribute beside its ARGATTRIBUTE twin; the second item lacks the
+    // attributes, the third has them empty or unreadable.
+    const std::string columns =
+        R"~(ATTRIBUTE ( "list" -> "item" -> "@id" ) "A"
+           ARGATTRIBUTE ( "list" -> "item", "id" ) "ARG"
+           BOOLATTRIBUTE ( "item" -> "@flag", "true" ) "B"
+           REGEXPATTRIBUTE ( "item" -> "@ldn", "Cell=([0-9]+)" ) "R"
+           CONVERTATTRIBUTE STRING_TO_UTC ( "item" -> "@end", "ISO8601" ) "END"
+           CONVERTATTRIBUTE DURATION_TO_SECONDS ( "item" -> "@period" ) "SECONDS")~";
+    const std::string xml =
+        "<list><item id='1' flag='true' ldn='x,Cell=17' end='2024-06-03T14:30:00+02:00' "
+        "period='PT15M'><id>not this</id></item>"
+        "<item/>"
+        "<item id='' flag='True' ldn='none' end='2024-13-01T00:00:00Z' period='some duration'/>"
+        "<item id='4' end='20240603143000+0200' period='900'/></list>";
+    EXPECT_EQ(convert_one("", columns, "\"list\" -> \"item\"", xml),
+              "A\tARG\tB\tR\tEND\tSECONDS\n"
+              "1\t1\t1\t17\t240603 12:30\t900\n"
+              "1\t1\t1\t17\t240603 12:30\t900\n"
+              "\t\t0\t17\t\t\n"
+              "4\t4\t0\t17\t240603 12:30\t900\n");
+    // The regular expression that finds nothing says so; each conversion names its column
+    // and its first unreadable text once.
+    EXPECT_EQ(log.size(), 3u);
+    EXPECT_NE(log.at(1).find("WARNING: column \"END\": 1 value could not be read as an ISO "
+                             "8601 date-time and is written empty (the first: "
+                             "\"2024-13-01T00:00:00Z\")"),
+              std::string::npos);
+    EXPECT_NE(log.at(2).find("column \"SECONDS\": 1 value could not be read as a duration"),
+              std::string::npos);
+    EXPECT_EQ(convert_one("MISSING_VALUES EMPTY", columns, "\"list\" -> \"item\"", xml),
+              "A\tARG\tB\tR\tEND\tSECONDS\n"
+              "1\t1\t1\t17\t240603 12:30\t900\n"
+              "\t\t\t\t\t\n"
+              "\t\t0\t\t\t\n"
+              "4\t4\t\t\t240603 12:30\t900\n");
 }
 
 TEST_F(Lists, WordListsSplitAtBlanksAndLineEnds)
