@@ -33,6 +33,7 @@ constexpr const char *XML_FUZZ_SECRET_TEXT = "SECRET-7f3a9c";
 constexpr const char *XML_FUZZ_CONFIGURATION = R"CONF(GLOBALS {
     TIME_FORMAT "yyyy-MM-dd hh:mm:ss"
     MISSING_VALUES EMPTY
+    TIME_ZONE "Europe/Berlin"
 }
 INPUTFILE "^fuzz_" {
     GENERATES MEASUREMENT {
@@ -68,6 +69,10 @@ INPUTFILE "^fuzz_" {
             CONVERTATTRIBUTE MS_TO_LOCAL ( "event" -> "raised" ) "RAISED_LOCAL"
             CONVERTATTRIBUTE STRING_TO_LOCAL ( "event" -> "time", "yyyy-MM-dd hh:mm:ss" ) "LOCAL"
             CONVERTATTRIBUTE STRING_TO_UTC ( "event" -> "time", "dd.MM.yyyy hh:mm" ) "UTC"
+            CONVERTATTRIBUTE STRING_TO_UTC ( "event" -> "@at", "ISO8601" ) "AT_UTC"
+            CONVERTATTRIBUTE STRING_TO_LOCAL ( "event" -> "time", "ISO8601" ) "ISO_LOCAL"
+            CONVERTATTRIBUTE DURATION_TO_SECONDS ( "event" -> "period" ) "SECONDS"
+            BOOLATTRIBUTE ( "event" -> "@up", "true" ) "UP"
             REGEXPATTRIBUTE ( "event" -> "text", "id=([0-9]+)" ) "LINK_ID"
             ATTRIBUTE ( "event" -> "x:text" ) "NS_TEXT"
         }
