@@ -8,7 +8,8 @@
 #   db_loaded_sha256 NAME       prints the SHA-256 recorded for the file NAME, nothing if
 #                               it was never loaded
 #   db_load PATH                loads the file and records it in one transaction, using
-#                               $name, $table, $columns, $records and $sha256
+#                               $name, $table, $columns, $records and $sha256; an empty
+#                               field goes into a column of a type other than text as NULL
 #
 # A file goes through three states, and a loader killed in any of them finds its way on
 # when started again:
@@ -51,6 +52,19 @@ column_list() {
         exit 0
     }
     END { if (NR == 0) exit 1 }' "$1"
+}
+
+# header_rows <file>: the header's fields as SQL rows (position, 'lower-case name'), for the
+# loader to look up the type of the column that each field goes into.
+header_rows() {
+    LC_ALL=C awk -F '\t' 'NR == 1 {
+        for (i = 1; i <= NF; i++) {
+            c = tolower($i)
+            gsub(/\047/, "\047\047", c)
+            printf "%s(%d, \047%s\047)", (i > 1 ? ", " : ""), i, c
+        }
+        exit
+    }' "$1"
 }
 
 # record_sql: the statement that records the file in corvane_loaded.

@@ -3,9 +3,10 @@
 # database, each exactly once, and moves it into a done directory.
 #
 # Each file goes into a table of its columns (all TEXT, created from the header line when
-# missing), named after the measurement (the third _-separated field of the file name)
-# unless -t names one. The rows and the file's line in corvane_loaded commit in one
-# transaction; only then is the file moved. See README.md beside this script.
+# missing; an existing table may have typed columns, which take an empty field as NULL),
+# named after the measurement (the third _-separated field of the file name) unless -t
+# names one. The rows and the file's line in corvane_loaded commit in one transaction;
+# only then is the file moved. See README.md beside this script.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/load-common.sh" || exit 2
 
@@ -47,11 +48,31 @@ db_loaded_sha256() {
     lite <<<"SELECT sha256 FROM corvane_loaded WHERE file_name = $(quote_literal "$1");"
 }
 
+# typed_fields <file>: the positions of the header's fields whose column in $table is
+# declared with a type that does not give it TEXT affinity (by SQLite's rules: a type
+# naming INT is an integer one, else one naming CHAR, CLOB or TEXT is text; no type at all
+# is not), separated by spaces. Nothing for a table that does not exist yet, which db_load
+# creates with TEXT columns.
+typed_fields() {
+    lite <<SQL
+WITH field (field_no, name) AS (VALUES $(header_rows "$1"))
+SELECT group_concat(field.field_no, ' ')
+FROM field JOIN pragma_table_info($(quote_literal "$table")) c ON lower(c.name) = field.name
+WHERE c.type LIKE '%INT%'
+   OR NOT (c.type LIKE '%CHAR%' OR c.type LIKE '%CLOB%' OR c.type LIKE '%TEXT%');
+SQL
+}
+
 # The rows become INSERT statements rather than going through .import, whose CSV rules
 # would take quotes apart. In an SQL string only the single quote needs doubling, so
 # backslashes and every other byte arrive as they are. An empty line is one empty value.
-# BEGIN IMMEDIATE takes the write lock at once, before corvane_loaded is looked at.
+# An empty value is an empty string, except in the typed fields, where it is NULL: '' in an
+# INTEGER column would stay text, which no number equals. The types are looked up before
+# the transaction, once per file; BEGIN IMMEDIATE takes the write lock at once, before
+# corvane_loaded is looked at.
 db_load() {
+    local typed
+    typed=$(typed_fields "$1") || return 1
     {
         echo 'BEGIN IMMEDIATE;'
         echo "CREATE TABLE IF NOT EXISTS $(quote_ident "$table") ($(column_list "$1" TEXT));"
@@ -59,12 +80,22 @@ db_load() {
         hook_command .shell recorded
         # A read error ends the input before COMMIT, and sqlite3 rolls back.
         insert="INSERT INTO $(quote_ident "$table") ($columns) VALUES (" \
-            LC_ALL=C awk -F '\t' 'NR > 1 {
+            LC_ALL=C awk -F '\t' -v typed="$typed" '
+            BEGIN {
+                n = split(typed, field, " ")
+                for (i = 1; i <= n; i++) null[field[i] + 0] = 1
+            }
+            NR > 1 {
                 line = ENVIRON["insert"]
                 for (i = 1; i <= (NF ? NF : 1); i++) {
                     v = $i
-                    gsub(/\047/, "&&", v)
-                    line = line (i > 1 ? ", \047" : "\047") v "\047"
+                    if (v == "" && (i in null)) {
+                        v = "NULL"
+                    } else {
+                        gsub(/\047/, "&&", v)
+                        v = "\047" v "\047"
+                    }
+                    line = line (i > 1 ? ", " : "") v
                 }
                 print line ");"
             }' "$1" || exit 1

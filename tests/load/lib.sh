@@ -1,7 +1,10 @@
 # lib.sh - what postgresql.sh and sqlite.sh check of their loader, sourced after
 # "set -uo pipefail". A test calls setup, sets root (the repository), loader (the command,
-# as an array) and operands (what it takes before OUTPUT_DIR and DONE_DIR), defines
-# query SQL (prints the rows as they are, columns separated by |) and calls check_loader.
+# as an array), operands (what it takes before OUTPUT_DIR and DONE_DIR) and dialect (the
+# database's name in the docs), defines query SQL (prints the rows as they are, columns
+# separated by |) and use_database [name] (later loads and queries go into a new, empty
+# database of that name, or into the first one again without a name) and calls
+# check_loader.
 source "$(dirname "${BASH_SOURCE[0]}")/../system/lib.sh"
 
 # load [option...]: the loader on output/ and done/ of the run, its messages in the log.
@@ -14,16 +17,70 @@ expect() { [ "$2" = "$3" ] || fail "$1: expected [$2], got [$3]"; }
 records() { LC_ALL=C awk 'FNR > 1 { print $0 ";" }' "$@" | LC_ALL=C sort; }
 sorted() { query "$1" | LC_ALL=C sort; }
 
-# The bundled example: every record in its table; a quarter hour's values, each with its
-# counter's name and exactly once; every finished file in done/ and the hidden one left
-# alone. The mdc example's lines then go into the same table.
+# convert <directory>: corvane with the directory's corvane.conf on a copy of its input/,
+# into output/ of the run.
+convert() {
+    local input=$run/input/${1//\//-}
+    mkdir -p "$input" && cp "$root/$1"/input/* "$input/" || stop "cannot copy $1/input"
+    (cd "$root" && TZ=UTC LC_ALL=C.UTF-8 "$binary" -c "$1/corvane.conf" -i "$input" \
+        -o "$run/output" 2>>"$run/log") || stop "corvane failed on $1"
+}
+
+# ddl <file>: the statement that makes measvalues in $dialect as the file shows it: the
+# fenced block whose first line is "-- $dialect".
+ddl() {
+    awk -v head="-- $dialect" '/^```/ { if (take) exit; block = !block; first = block; next }
+        first { take = $0 == head; first = 0 } take' "$1"
+}
+
+# A measvalues made beforehand as the docs show it, with typed columns, in a database of
+# its own, takes the example and the TS 32.401 and list-form examples: a quarter hour,
+# asked for by its end as written and without a cast, returns each value of every layout
+# once with its counter's name; an empty field is NULL in an integer column and '' in a
+# text one; a list of values is no number but does not fail its file.
+check_typed() {
+    local table end counts
+    new_run typed
+    mkdir "$run/done"
+    table=$(ddl "$root/examples/load/README.md")
+    [ -n "$table" ] || stop "examples/load/README.md shows no measvalues for $dialect"
+    expect "the table of docs/loading.md" "$table" "$(ddl "$root/docs/loading.md")"
+    use_database typed
+    query "$table" >/dev/null || stop "the table of examples/load/README.md was not made"
+    convert example
+    convert examples/ts32401
+    convert examples/ts32435-list
+    cp -r "$run/output" "$run/converted"
+    load || fail "the loader failed"
+    expect "what stays in output/" "" "$(ls -A "$run/output")"
+    for end in $(awk -F '\t' 'FNR > 1 { print $5 }' "$run"/converted/*_measvalues_* | sort -u); do
+        expect "values ending at $end" "$(awk -F '\t' -v OFS='|' -v end="$end" \
+                'FNR > 1 && $5 == end { print $2, $3, $7, $8, $10, $9 }' \
+                "$run"/converted/*_measvalues_* | LC_ALL=C sort)" \
+            "$(sorted "SELECT ne_dn, meas_info_id, obj_ldn, p, counter, value FROM measvalues
+                       WHERE end_time = '$end'")"
+    done
+    # Empty suspect flags, jobs and values; rows; numbers; lists.
+    counts=$(awk -F '\t' 'FNR > 1 { r++; s += $11 == ""; j += $4 == ""; v += $9 == ""
+            n += $9 ~ /^-?[0-9]+(\.[0-9]+)?$/; l += $9 ~ /,/ }
+        END { print s "|" j "|" r "|" v "|" n "|" l }' "$run"/converted/*_measvalues_*)
+    case "|$counts|" in *"|0|"*) fail "the examples lack an empty field or a list: $counts" ;; esac
+    expect "NULLs, empty strings, numbers" "$counts" "$(query "SELECT count(*) - count(suspect),
+        count(CASE WHEN job_id = '' THEN 1 END), count(job_id),
+        count(CASE WHEN value = '' THEN 1 END), count(value_number),
+        count(CASE WHEN value LIKE '%,%' THEN 1 END) FROM measvalues")"
+    use_database
+}
+
+# The bundled example in the tables the loader makes: every record in its table; a
+# quarter hour's values, each with its counter's name and exactly once, an empty suspect
+# flag as an empty string; every finished file in done/ and the hidden one left alone. The
+# mdc example's lines then go into the same table.
 check_example() {
-    local t part=.2403051430_Q_measvalues_pm.data.part values
+    local t part=.2403051330_Q_measvalues_pm.data.part values
     new_run example
     mkdir "$run/done"
-    cp "$root"/example/input/* "$run/input/"
-    (cd "$root" && TZ=UTC LC_ALL=C.UTF-8 "$binary" -c example/corvane.conf -i "$run/input" \
-        -o "$run/output" 2>"$run/log") || stop "corvane failed on the example"
+    convert example
     cp -r "$run/output" "$run/converted"
     : >"$run/output/$part"
     load || fail "the loader failed"
@@ -31,32 +88,32 @@ check_example() {
         expect "rows of $t" "$(records "$run"/converted/*_"$t"_* | wc -l)" \
             "$(query "SELECT count(*) FROM $t")"
     done
-    # As many rows as the inputs of 14:00 hold r elements, each with its name.
+    # As many rows as the inputs of 14:00 in Berlin hold r elements, each with its name.
     values=$(for t in "$root"/example/input/*_20240305_1400.* "$root"/example/input/A*.1400+*; do
         zcat -f "$t"
     done | grep -o '<r ' | wc -l)
-    expect "values of 14:00" "$values" \
-        "$(query "SELECT count(*) FROM measvalues WHERE file_time = '2024-03-05 14:00'")"
-    expect "values of 14:00 with their names" "$(awk -F '\t' -v OFS='|' \
-            'FNR > 1 && $1 == "2024-03-05 14:00" { print $2, $7, $10, $9 }' \
+    expect "values of 13:00 UTC" "$values" \
+        "$(query "SELECT count(*) FROM measvalues WHERE file_time = '2024-03-05T13:00:00Z'")"
+    expect "values of 13:00 UTC with their names" "$(awk -F '\t' -v OFS='|' \
+            'FNR > 1 && $1 == "2024-03-05T13:00:00Z" { print $2, $7, $10, $9 }' \
             "$run"/converted/*_measvalues_* | LC_ALL=C sort)" \
         "$(sorted "SELECT ne_dn, obj_ldn, counter, value FROM measvalues
-                   WHERE file_time = '2024-03-05 14:00'")"
+                   WHERE file_time = '2024-03-05T13:00:00Z'")"
     expect "values without a name, values twice" "0|" \
         "$(query "SELECT count(*) FROM measvalues WHERE counter = ''")|$(query "SELECT 1
             FROM measvalues GROUP BY file_time, ne_dn, meas_info_id, obj_ldn, p
             HAVING count(*) > 1")"
+    expect "empty suspect flags" \
+        "$(awk -F '\t' 'FNR > 1 && $11 == ""' "$run"/converted/*_measvalues_* | wc -l)" \
+        "$(query "SELECT count(*) FROM measvalues WHERE suspect = ''")"
     diff -r "$run/converted" "$run/done" >/dev/null || fail "done/ differs from the output"
     expect "what stays in output/" "$part" "$(ls -A "$run/output")"
 
     rm "$run/output/$part"
-    mkdir "$run/mdc"
-    cp "$root"/examples/ts32401/input/* "$run/mdc/"
-    (cd "$root" && TZ=UTC LC_ALL=C.UTF-8 "$binary" -c examples/ts32401/corvane.conf \
-        -i "$run/mdc" -o "$run/output" 2>>"$run/log") || stop "corvane failed on ts32401"
+    convert examples/ts32401
     load || fail "the mdc example's lines did not go into the same table"
-    expect "rows of 14:15 on 3 June" "$(records "$root"/examples/ts32401/expected/* | wc -l)" \
-        "$(query "SELECT count(*) FROM measvalues WHERE file_time = '2024-06-03 14:15'")"
+    expect "rows of 12:15 UTC on 3 June" "$(records "$root"/examples/ts32401/expected/* | wc -l)" \
+        "$(query "SELECT count(*) FROM measvalues WHERE file_time = '2024-06-03T12:15:00Z'")"
 }
 
 # Values with every character that a client might read as special arrive byte for byte
@@ -121,7 +178,10 @@ check_kills() {
         "$(query "SELECT count(DISTINCT n) || ' ' || count(*) FROM kills")"
 }
 
+# check_typed comes first: the loader must look up the types of the table it fills, not
+# those of a table of the same name elsewhere.
 check_loader() {
+    check_typed
     check_example
     check_values
     check_kills

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# postgresql.sh - examples/load/load-postgresql.sh loads the converted example, awkward
-# values and the files of a loader killed at chosen points, each exactly once, into a
-# cluster that the test starts (as nobody when run as root) and stops.
+# postgresql.sh - examples/load/load-postgresql.sh loads the converted examples (also into
+# the typed table of the docs), awkward values and the files of a loader killed at chosen
+# points, each exactly once, into a cluster that the test starts (as nobody when run as
+# root) and stops.
 #
 # Usage: postgresql.sh <corvane binary> <repository root>
 set -uo pipefail
@@ -28,18 +29,22 @@ on_exit() { "${as_owner[@]}" "$bin/pg_ctl" -D "$pg/data" -m immediate stop >/dev
     stop "the server did not start: $(cat "$pg/log")"
 unset PGSERVICE PGPASSWORD PGOPTIONS
 export PGHOST=$pg PGPORT=5432 PGUSER=loader PGDATABASE=postgres
-loader=(bash "$root/examples/load/load-postgresql.sh") operands=()
+loader=(bash "$root/examples/load/load-postgresql.sh") operands=() dialect=PostgreSQL
 query() { psql -X -q -w -A -t -v ON_ERROR_STOP=1 -c "$1"; }
+# A database of its own is a schema, which the loader reaches through the search_path.
+use_database() {
+    unset PGOPTIONS
+    [ $# = 1 ] || return 0
+    query "CREATE SCHEMA $1" || stop "cannot make the schema $1"
+    export PGOPTIONS="-c search_path=$1"
+}
 check_loader
-# The query of examples/load/README.md that reads the period of every layout as one type:
-# the example's two quarter hours and the TS 32.401 example's one.
-expect "periods of every layout" "2024-03-05 13:15:00+00|900
-2024-03-05 13:30:00+00|900
-2024-06-03 12:30:00+00|900" "$(query "SET TIME ZONE 'UTC';
-    SELECT DISTINCT CASE WHEN end_time ~ '^[0-9]{14}[+-][0-9]{4}\$'
-                         THEN to_timestamp(end_time, 'YYYYMMDDHH24MISSTZHTZM')
-                         ELSE end_time::timestamptz END,
-           CASE WHEN duration ~ '^[0-9]+\$' THEN duration::int
-                ELSE extract(epoch FROM duration::interval)::int END
-    FROM measvalues ORDER BY 1")"
+run=$work/typed case_name=typed
+# The typed table holds the periods of every layout as instants, whatever the reader's
+# clocks: the example's two quarter hours and the June ones of the other layouts.
+expect "periods of every layout" "2024-03-05 14:15:00+01|900
+2024-03-05 14:30:00+01|900
+2024-06-03 14:15:00+02|900
+2024-06-03 14:30:00+02|900" "$(PGOPTIONS='-c search_path=typed' query "
+    SET TIME ZONE 'Europe/Berlin'; SELECT DISTINCT end_time, duration FROM measvalues ORDER BY 1")"
 passed "the PostgreSQL loader loads every file once, values byte for byte, also after kills"
