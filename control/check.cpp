@@ -25,6 +25,7 @@
 #include "convert/output/output_files.h"
 #include "convert/process_file.h"
 #include "runtime/file_names.h"
+#include "runtime/local_time.h"
 #include "runtime/runtime.h"
 
 namespace
@@ -192,7 +193,8 @@ void plan_file(const QString &file_name)
                                       "needs, so it would fail"));
             return;
         }
-        time = QDateTime::currentDateTime();
+        time = GL_param.time_zone.isValid() ? zone_time(QDateTime::currentMSecsSinceEpoch())
+                                            : QDateTime::currentDateTime();
         line += QStringLiteral("no time in the name, the current time would be used; ");
     } else if (!time.isValid()) {
         ++problems;

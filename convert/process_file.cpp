@@ -20,6 +20,7 @@
 #include "convert/records/xml_handler.h"
 #include "convert/xml/xml_reader.h"
 #include "runtime/file_names.h"
+#include "runtime/local_time.h"
 #include "runtime/runtime.h"
 
 XML_READER PROCESS_FILE::xml_reader = read_with_libxml2;
@@ -211,7 +212,10 @@ int PROCESS_FILE::start(QString input_path, QString file_name)
         elog.log("WARNING: could not extract date/time from input file name - using current "
                  "time\n");
         elog.log("INFO: input file extensions is not \"_yyyyMMdd_hhmm.xml\"\n");
-        GL_param.file_time = QDateTime::currentDateTime();
+        // On the clocks of TIME_ZONE where the configuration names one.
+        GL_param.file_time = GL_param.time_zone.isValid()
+                                 ? zone_time(QDateTime::currentMSecsSinceEpoch())
+                                 : QDateTime::currentDateTime();
         has_time = true;
     }
     if (!time_note.isNull())

@@ -83,18 +83,23 @@ bool standard_form(const QString &name)
 
 // The UTC offset right after the start time of such a name, in seconds: +hhmm, or -hhmm
 // followed by the dash before the end time (A20240603.1415-0500-1430-0500_rnc1.xml);
-// without one (A20240603.1415-1430_rnc1.xml) false.
+// without one (A20240603.1415-1430_rnc1.xml) false. Four digits after a minus are only an
+// offset where zones have one (down to -12:00, in whole, half or three-quarter hours):
+// in A20240603.1415-1430-rnc1.xml they are the end time.
 bool offset_in_standard_form(const QString &name, int *offset)
 {
     constexpr int at = 14;
     if (name.size() < at + 5 || !digits(name, at + 1, 4))
         return false;
     const QChar sign = name[at];
-    if (sign != QLatin1Char('+') &&
-        !(sign == QLatin1Char('-') && name.size() > at + 5 && name[at + 5] == QLatin1Char('-')))
-        return false;
     const int hours = number(name, at + 1, 2);
     const int minutes = number(name, at + 3, 2);
+    if (sign == QLatin1Char('-') &&
+        (name.size() <= at + 5 || name[at + 5] != QLatin1Char('-') || hours > 12 ||
+         (minutes != 0 && minutes != 30 && minutes != 45)))
+        return false;
+    if (sign != QLatin1Char('+') && sign != QLatin1Char('-'))
+        return false;
     if (hours > 23 || minutes > 59)
         return false;
     *offset = (sign == QLatin1Char('+') ? 1 : -1) * (hours * 3600 + minutes * 60);

@@ -98,6 +98,8 @@ TEST(FileTime, WithFileTimeUtcTheNameGivesAnInstant)
         {"D20241211.0934+0000-0936+0000_x.xml", "20241211 0934", nullptr},
         // Without an offset (the dash starts the end time), on the clocks of the zone.
         {"C20190328.0000-0015.xml", "20190327 2300", nullptr},
+        {"A20240603.1415-1430-rnc1.xml", "20240603 1215", nullptr}, // no offset of -14:30
+        {"A20240603.1415-0330-1430-0330_x.xml", "20240603 1745", nullptr},
         {"A20230515.0700_0100-0715_0100_GNODEB-0.xml", "20230515 0500", nullptr},
         // Underscore names on the clocks of the zone, the doubtful ones with a note.
         {"x_20240603_1415.xml", "20240603 1215", nullptr},

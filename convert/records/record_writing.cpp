@@ -35,8 +35,12 @@ QString converted_time(const ATTRIBUTE *column, const QString &text)
     case tok::STRING_TO_UTC: {
         const QDateTime read = QDateTime::fromString(text, column->argument);
         const bool to_utc = column->sub_type == tok::STRING_TO_UTC;
-        if (zone && read.isValid() && read.timeSpec() == Qt::LocalTime) {
-            const qint64 instant = local_to_utc(read.date(), read.time());
+        if (zone && read.isValid()) {
+            // A text without an offset is on the zone's clocks; one the pattern reads an
+            // offset from is an instant of its own.
+            const qint64 instant = read.timeSpec() == Qt::LocalTime
+                                       ? local_to_utc(read.date(), read.time())
+                                       : read.toMSecsSinceEpoch();
             return (to_utc ? QDateTime::fromMSecsSinceEpoch(instant, Qt::UTC) : zone_time(instant))
                 .toString(GL_param.time_format);
         }

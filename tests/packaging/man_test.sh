@@ -66,11 +66,11 @@ example '^       # Times written' '^       For  *the  *input  *file' >"$work/run
     fail "the example of corvane.conf(5) does not convert: $(grep ERROR "$work/run/log")"
 # The page shows the columns aligned with blanks; the files separate them by one TAB.
 tabs() { sed -E 's/ {2,}/\t/g' | sed '/^$/d'; }
-example '^       TIME  ' '^       and  *2406031415_Q_pmcounter_' | tabs >"$work/pmvalue"
+example '^       TIME  ' '^       and  *2406031215_Q_pmcounter_' | tabs >"$work/pmvalue"
 example '^       MEASINFO   P  COUNTER' '^       The  *measInfoId  *is  *read  *once' | tabs >"$work/pmcounter"
 for name in pmvalue pmcounter; do
     [ -s "$work/$name" ] || fail "could not find the $name table in corvane.conf(5)"
-    diff -u "$work/$name" "$work/run/output/2406031415_Q_${name}_.data" ||
+    diff -u "$work/$name" "$work/run/output/2406031215_Q_${name}_.data" ||
         fail "the $name output of the corvane.conf(5) example differs from the page"
 done
 
