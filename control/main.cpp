@@ -4,6 +4,7 @@
 
 #include "config/attribute.h"
 #include "control/check.h"
+#include "control/generate.h"
 #include "control/metrics.h"
 #include "control/pool.h"
 #include "runtime/runtime.h"
@@ -13,6 +14,8 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
 
     GL_param.parse_options(argc, argv);
+    if (GL_param.generate)
+        return generate_configuration(GL_param.sample_files);
     metrics_start();
 
     int rc = GL_param.read_configuration_file();

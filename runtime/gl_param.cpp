@@ -37,6 +37,8 @@ void print_usage()
     puts("corvane -p  show the progress on standard output while files are converted");
     puts("corvane -m  <metrics file> - write the run's figures there at its end, in the "
          "Prometheus text format (for the node exporter's textfile collector)");
+    puts("corvane -g  <sample file>... - write a configuration for files like them to standard "
+         "output, proven on them (no -c, -i or -o needed)");
 }
 
 [[noreturn]] void refuse(const char *reason)
@@ -81,7 +83,7 @@ GL_PARAM::GL_PARAM()
       file_mask(DEFAULT_FILE_MASK), time_format(DEFAULT_TIME_FORMAT),
       column_separator(DEFAULT_COLUMN_SEPARATOR), max_header_size(30),
       missing_values(MISSING_VALUES_NOT_GIVEN), file_time_mode(FILE_TIME_NOT_GIVEN), min_age(-1),
-      check_only(false), progress(false), input_path_given(false)
+      check_only(false), progress(false), input_path_given(false), generate(false)
 {
 }
 
@@ -91,7 +93,7 @@ int GL_PARAM::parse_options(int argc, char **argv)
     // argument that is not an option, as POSIX getopt does.
     optind = 1;
     int option;
-    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:e:a:npm:")) != -1) {
+    while ((option = getopt(argc, argv, "+vhd:c:t:i:o:e:a:npm:g")) != -1) {
         switch (option) {
         case 'v':
             puts(VERSION_BANNER);
@@ -141,6 +143,9 @@ int GL_PARAM::parse_options(int argc, char **argv)
         case 'p':
             progress = true;
             break;
+        case 'g':
+            generate = true;
+            break;
         case 'm':
             if (*optarg == '\0')
                 refuse("ERROR: the metrics file must not be empty\n");
@@ -151,6 +156,12 @@ int GL_PARAM::parse_options(int argc, char **argv)
             elog.log("HINT: see\n  Option -h\nto get some help\n\n");
             exit(4);
         }
+    }
+    // With -g the arguments after the options are the sample files; otherwise they are
+    // not read.
+    if (generate) {
+        for (int i = optind; i < argc; ++i)
+            sample_files.append(QString::fromLocal8Bit(argv[i]));
     }
     return 0;
 }

@@ -101,6 +101,8 @@ public:
     bool progress;         // -p: a progress line on standard output
     bool input_path_given; // -i was given
     QString metrics_file;  // -m: the run's figures are written there at its end; empty: none
+    bool generate;           // -g: write a configuration for the sample files, convert nothing
+    QStringList sample_files; // -g: the arguments after the options
 };
 
 extern ELOG elog;

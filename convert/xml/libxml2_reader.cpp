@@ -375,6 +375,8 @@ void set_up_library_once()
 
 } // namespace
 
+void set_up_xml_library() { set_up_library_once(); }
+
 void prepare_xml_reader()
 {
     set_up_library_once();

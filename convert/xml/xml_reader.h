@@ -17,6 +17,10 @@ bool read_with_libxml2(INPUT_SOURCE &input, XMLInputHandler *handler);
 // The same for a device (an unopened one reads as empty).
 bool read_with_libxml2(QIODevice *input, XMLInputHandler *handler);
 
+// Sets the XML library up for every reader of the program: nothing outside a document
+// (an external DTD or entity) is ever read, and the library's own messages stay quiet.
+void set_up_xml_library();
+
 // Sets the XML library up; done by the first read otherwise. The pool calls it before
 // it starts workers, so that they do not each do it again.
 void prepare_xml_reader();
