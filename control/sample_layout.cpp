@@ -447,11 +447,27 @@ bool matches_none(const std::string &pattern, const std::set<std::string> &names
 std::string pattern_between(const std::set<std::string> &wanted,
                             const std::set<std::string> &others)
 {
+    // Names written with one prefix keep it as it stands: the class is that of the first
+    // character after it.
+    std::string prefix;
+    const size_t colon = wanted.empty() ? std::string::npos : wanted.begin()->find(':');
+    if (colon != std::string::npos) {
+        prefix = wanted.begin()->substr(0, colon + 1);
+        for (const std::string &name : wanted) {
+            if (name.compare(0, prefix.size(), prefix) != 0)
+                prefix.clear();
+        }
+    }
+    std::set<std::string> locals;
+    for (const std::string &name : wanted)
+        locals.insert(name.substr(prefix.size()));
     std::vector<std::string> candidates = {"*"};
-    const std::string first = first_characters(wanted);
+    if (!prefix.empty())
+        candidates.push_back(prefix + "*");
+    const std::string first = first_characters(locals);
     if (!first.empty()) {
-        candidates.push_back(first + "*");
-        candidates.push_back(first + "*[0-9]*");
+        candidates.push_back(prefix + first + "*");
+        candidates.push_back(prefix + first + "*[0-9]*");
     }
     for (const std::string &candidate : candidates) {
         if (matches_all(candidate, wanted) && matches_none(candidate, others))
