@@ -82,6 +82,19 @@ generate together "$source"/tests/generate/samples/* &&
     convert together "$source"/tests/generate/samples/* &&
     for sample in "$source"/tests/generate/samples/*; do echo "together $sample"; done >>"$work/checks"
 
+# Two layouts whose names cannot be told apart (a TS 32.435 and a TS 28.532 list file named
+# C<date>.<time>-<end>.xml): the block of the first takes the second, whose network
+# element it cannot find, and the proof says so; nothing is written.
+onap=$source/tests/samples/onap-pm-mapper
+if TZ=UTC "$binary" -g "$onap/C20190328.0000-0015.xml" "$onap/C20190329.0000-0015.xml" \
+    >"$work/apart.conf" 2>"$work/apart.log"; then
+    fail "-g took two layouts whose names cannot be told apart"
+elif [ -s "$work/apart.conf" ] || ! grep -q "C20190329.0000-0015.xml: its name cannot be told from those of C20190328.0000-0015.xml .* the configuration does not convert it right: 12 of its 12 values are not on a line of their own" "$work/apart.log"; then
+    fail "-g on two layouts named alike: $(grep ERROR "$work/apart.log")"
+else
+    echo "ok: two layouts named alike refused"
+fi
+
 python3 - "$work" <<'EOF' || failed=1
 import collections, glob, gzip, os, sys, xml.etree.ElementTree as ET
 
