@@ -171,9 +171,10 @@ QString measurement_block(const SAMPLE_LAYOUT &l)
         break;
     case LAYOUT_KIND::counter_elements: {
         const QString counters = quoted_path({l.context, l.holder, l.counter});
-        comment = QStringLiteral("One record per counter element, written at its end: a leaf "
-                                 "of an element of a\n        # %1 whose name the patterns take "
-                                 "(* any run of characters, [...] one of them).")
+        comment = QStringLiteral("One record per counter element, written at its end: the leaf "
+                                 "elements inside\n        # the elements of each %1, named by "
+                                 "patterns where names vary (* any run of\n        # characters, "
+                                 "[...] one character of a set).")
                       .arg(QString::fromStdString(l.context));
         needs = counters;
         column(QStringLiteral("UTC_FILESTAMP \"FILE_TIME\""));
@@ -570,7 +571,8 @@ QString configuration_text(const std::vector<SAMPLE> &samples, const std::vector
         "# converted with it, each sample gives every one of its values on exactly one line of\n"
         "# measvalues.\n#\n");
     for (const SAMPLE &sample : samples)
-        text += QStringLiteral("#   %1: %2\n").arg(printable_name(sample.name), sample.layout.what);
+        text += QStringLiteral("#   %1:\n#       %2\n")
+                    .arg(printable_name(sample.name), sample.layout.what);
     text += QStringLiteral(
         "#\n"
         "# measvalues is the long table: one line per counter value with its measured object\n"
@@ -606,10 +608,10 @@ QString configuration_text(const std::vector<SAMPLE> &samples, const std::vector
             }
         }
         text +=
-            QStringLiteral("\n# %1; %2%3.\n")
+            QStringLiteral("\n# %1;\n# %2%3.\n")
                 .arg(group.what, form_words(entry.form),
                      example.isEmpty() ? QString()
-                                       : QStringLiteral(", such as ") + printable_name(example));
+                                       : QStringLiteral(",\n# such as ") + printable_name(example));
         text += QStringLiteral("INPUTFILE \"%1\" {\n%2}\n").arg(name_pattern(entry), group.block);
     }
     return text;
