@@ -195,6 +195,13 @@ QString measurement_block(const SAMPLE_LAYOUT &l)
             std::vector<std::string> path = {l.context};
             path.insert(path.end(), l.object_path.begin(), l.object_path.end());
             column(QStringLiteral("ATTRIBUTE ( %1 ) \"OBJ_LDN\"").arg(path_of(path)));
+        } else if (!l.object_in_holder.empty()) {
+            column(QStringLiteral("ATTRIBUTE ( %1 ) \"OBJ_LDN\"")
+                       .arg(quoted_path({l.context, l.holder, l.object_in_holder})));
+        } else if (!l.object_holder_attribute.empty()) {
+            column(QStringLiteral("ARGATTRIBUTE ( %1, \"%2\" ) \"OBJ_LDN\"")
+                       .arg(quoted_path({l.context, l.holder}),
+                            QString::fromStdString(l.object_holder_attribute)));
         } else if (!l.object_attribute.empty()) {
             column(QStringLiteral("ARGATTRIBUTE ( %1, \"%2\" ) \"OBJ_LDN\"")
                        .arg(quoted_path({l.context}), QString::fromStdString(l.object_attribute)));
@@ -271,23 +278,38 @@ QString common_ending(const std::vector<QString> &stems)
     return ending.mid(start);
 }
 
-// The letters all the names begin with, up to the first other character: the file type
-// letter of a standard name ("C"), the start of a sender's name ("gnb").
-QString common_beginning(const std::vector<QString> &names)
+// What all the names begin with: in standard names the file type letter ("C"); in names
+// with a _yyyyMMdd_hhmm group what they share before it, up to where digits begin (the
+// sender's name without its number, "gnb-north-"); in others the letters they share.
+QString common_beginning(const std::vector<QString> &names, NAME_FORM form)
 {
     if (names.empty())
         return QString();
-    int length = 0;
-    const QString &first = names.front();
-    while (length < first.size() && first[length].isLetter() && first[length].unicode() < 128)
-        ++length;
+    std::vector<QString> heads;
     for (const QString &name : names) {
-        int k = 0;
-        while (k < length && k < name.size() && name[k] == first[k])
-            ++k;
-        length = k;
+        if (form == NAME_FORM::standard) {
+            heads.push_back(name.left(1));
+        } else if (form == NAME_FORM::underscore) {
+            // The last group, as the file time takes it.
+            QRegExp last(QStringLiteral("^(.*)") + UNDERSCORE_FORM);
+            heads.push_back(last.indexIn(name) >= 0 ? last.cap(1) : name);
+        } else {
+            int length = 0;
+            while (length < name.size() && name[length].isLetter() && name[length].unicode() < 128)
+                ++length;
+            heads.push_back(name.left(length));
+        }
     }
-    return first.left(length);
+    QString common = heads.front();
+    for (const QString &head : heads) {
+        int k = 0;
+        while (k < common.size() && k < head.size() && common[k] == head[k])
+            ++k;
+        common.truncate(k);
+    }
+    while (!common.isEmpty() && common.back().isDigit())
+        common.chop(1);
+    return common;
 }
 
 QString name_pattern(const ENTRY &entry)
@@ -723,42 +745,37 @@ int generate_configuration(const QStringList &files)
         return std::none_of(stems.begin(), stems.end(),
                             [&](const QString &stem) { return stem.endsWith(ending); });
     };
-    for (size_t a = 0; a < entries.size(); ++a) {
-        for (size_t b = a + 1; b < entries.size(); ++b) {
-            ENTRY &x = entries[a];
-            ENTRY &y = entries[b];
+    // An entry whose names take a form that another group's names take too is told apart
+    // from all of those by the shortest beginning of its names, up to the end of a word,
+    // that none of theirs has, so that its pattern still takes the names of other
+    // senders; else by an ending none of theirs has.
+    for (ENTRY &x : entries) {
+        std::vector<QString> other_names;
+        std::vector<QString> other_stems;
+        for (const ENTRY &y : entries) {
             const bool overlap =
                 x.form == y.form || x.form == NAME_FORM::none || y.form == NAME_FORM::none;
-            if (x.group == y.group || !overlap)
+            if (&x == &y || x.group == y.group || !overlap)
                 continue;
-            const std::vector<QString> x_names = names_of(x, false);
-            const std::vector<QString> y_names = names_of(y, false);
-            QString bx = common_beginning(x_names);
-            QString by = common_beginning(y_names);
-            if (x.form == NAME_FORM::standard || y.form == NAME_FORM::standard) {
-                bx.truncate(1);
-                by.truncate(1);
-            }
-            // A beginning of one that none of the other's names has tells them apart; the
-            // block with it then comes first.
-            const bool x_apart = !bx.isEmpty() && none_begins(y_names, bx);
-            const bool y_apart = !by.isEmpty() && none_begins(x_names, by);
-            if (x_apart || y_apart) {
-                if (x_apart)
-                    x.beginning = bx;
-                if (y_apart)
-                    y.beginning = by;
-                continue;
-            }
-            const std::vector<QString> x_stems = names_of(x, true);
-            const std::vector<QString> y_stems = names_of(y, true);
-            const QString ex = common_ending(x_stems);
-            const QString ey = common_ending(y_stems);
-            if (!ex.isEmpty() && none_ends(y_stems, ex))
-                x.ending = ex;
-            if (!ey.isEmpty() && none_ends(x_stems, ey))
-                y.ending = ey;
+            const std::vector<QString> names = names_of(y, false);
+            const std::vector<QString> stems = names_of(y, true);
+            other_names.insert(other_names.end(), names.begin(), names.end());
+            other_stems.insert(other_stems.end(), stems.begin(), stems.end());
         }
+        if (other_names.empty())
+            continue;
+        const QString beginning = common_beginning(names_of(x, false), x.form);
+        for (int k = 1; k <= beginning.size() && x.beginning.isEmpty(); ++k) {
+            const bool word_end =
+                k == beginning.size() || (beginning[k - 1].isLetter() && !beginning[k].isLetter());
+            if (word_end && none_begins(other_names, beginning.left(k)))
+                x.beginning = beginning.left(k);
+        }
+        if (!x.beginning.isEmpty())
+            continue;
+        const QString ending = common_ending(names_of(x, true));
+        if (!ending.isEmpty() && none_ends(other_stems, ending))
+            x.ending = ending;
     }
     // The blocks told apart come before the others, which take any name of their form.
     std::stable_partition(entries.begin(), entries.end(), [](const ENTRY &entry) {

@@ -156,6 +156,7 @@ struct FRAME {
         std::string path;
         std::string text;
         bool before_holder;
+        bool before_numbers; // before the first leaf with a number, in a holder
     };
     std::vector<LEAF> leaves;
     int holders = 0;
@@ -181,6 +182,11 @@ struct CONTEXT {
     };
     std::map<std::string, LEAF_COUNT> leaves;
     std::map<std::string, qint64> attributes; // of the context, with a text value
+    // Inside the holders: their attributes with a text value, and their leaves with text
+    // (by name), which are no counters.
+    std::map<std::string, qint64> holder_text_attributes;
+    std::map<std::string, LEAF_COUNT> inner_leaves;
+    std::set<std::string> inner_text_names;
     std::string end_element;
     std::string length_element;
 };
@@ -326,6 +332,9 @@ void RECOGNISER::end_frame()
         frame.branch_children == 0 && frame.numeric_leaves == 0 && frame.text_leaves == 0;
     if (leaf) {
         const std::string_view text = trimmed(pieces.current());
+        if (parent->leaves.size() < FEW)
+            parent->leaves.push_back({frame.qname, one_line(pieces.current()), parent->holders == 0,
+                                      parent->numeric_leaves == 0});
         if (text.empty() || is_number(text)) {
             ++parent->numeric_leaves;
             if (parent->leaf_names.size() < MANY)
@@ -333,14 +342,13 @@ void RECOGNISER::end_frame()
         } else {
             ++parent->text_leaves;
         }
-        if (parent->leaves.size() < FEW)
-            parent->leaves.push_back(
-                {frame.qname, one_line(pieces.current()), parent->holders == 0});
         return;
     }
     ++parent->branch_children;
-    const bool holder =
-        frame.branch_children == 0 && frame.text_leaves == 0 && frame.numeric_leaves > 0;
+    // A holder's leaves are counters, most of them holding numbers; the others may name
+    // what they count.
+    const bool holder = frame.branch_children == 0 && frame.numeric_leaves > 0 &&
+                        frame.numeric_leaves >= frame.text_leaves;
     if (holder) {
         ++parent->holders;
         CONTEXT &context = contexts[parent->qname];
@@ -354,6 +362,19 @@ void RECOGNISER::end_frame()
         for (const auto &[name, value] : frame.attributes) {
             if (!trimmed(value).empty())
                 ++context.holder_attributes[name];
+            if (!trimmed(value).empty() && !is_number(value))
+                ++context.holder_text_attributes[name];
+        }
+        std::set<std::string> counted;
+        for (const FRAME::LEAF &inner : frame.leaves) {
+            if (inner.text.empty() || is_number(inner.text))
+                continue;
+            context.inner_text_names.insert(inner.path);
+            if (!counted.insert(inner.path).second)
+                continue;
+            CONTEXT::LEAF_COUNT &count = context.inner_leaves[inner.path];
+            ++count.any;
+            count.before += inner.before_numbers ? 1 : 0;
         }
         return;
     }
@@ -364,7 +385,7 @@ void RECOGNISER::end_frame()
             std::count(leaf_below.path.begin(), leaf_below.path.end(), '/') >= 2)
             continue;
         parent->leaves.push_back(
-            {frame.qname + '/' + leaf_below.path, leaf_below.text, parent->holders == 0});
+            {frame.qname + '/' + leaf_below.path, leaf_below.text, parent->holders == 0, false});
     }
     if (frame.holders == 0)
         return;
@@ -537,7 +558,7 @@ void RECOGNISER::decide(const QString &file_name, SAMPLE_LAYOUT *layout)
     // The elements beside the holders that the holder's pattern takes too: their children
     // must not pass for counters.
     const auto others_for = [&](const std::string &holder) {
-        std::set<std::string> others;
+        std::set<std::string> others = context.inner_text_names;
         for (const auto &[name, children] : context.others) {
             if (holder == name || (is_name_pattern(holder) && name_matches_pattern(holder, name)))
                 others.insert(children.begin(), children.end());
@@ -562,11 +583,14 @@ void RECOGNISER::decide(const QString &file_name, SAMPLE_LAYOUT *layout)
     }
     // The measurement type: an attribute every holder carries, else the holders' names.
     std::string type;
-    int type_rank = -1;
+    int type_rank = 0;
     for (const auto &[name, count] : context.holder_attributes) {
         if (count != context.holders)
             continue;
-        const int rank = contains_any(name, {"type"}) ? 3 : contains_any(name, {"meas"}) ? 2 : 1;
+        const int rank = contains_any(name, {"type"})                            ? 3
+                         : contains_any(name, {"meas"})                          ? 2
+                         : contains_any(name, {"kind", "class", "group", "cat"}) ? 1
+                                                                                 : 0;
         if (rank > type_rank) {
             type = name;
             type_rank = rank;
@@ -574,42 +598,67 @@ void RECOGNISER::decide(const QString &file_name, SAMPLE_LAYOUT *layout)
     }
     layout->type_attribute = type;
     layout->type_by_name = type.empty() && holder_names.size() > 1;
-    // The measured object: a text beside the holders, before them in every block, or an
-    // attribute of the block.
+    // The measured object's name: of what every block (or holder) has before its counters,
+    // the one whose name says so most; at a tie a text beside the holders, then one inside
+    // them, then an attribute of the holders, then one of the block. An attribute must
+    // say so by its name.
     const auto object_rank = [](std::string_view path) {
         const std::string_view last = path.substr(path.rfind('/') + 1);
         return contains_any(last, {"dn", "moid", "obj"}) ? 2
                : contains_any(last, {"name", "id"})      ? 1
                                                          : 0;
     };
-    std::string object;
+    int best_rank = -1;
+    int best_tier = 0;
+    std::string best_object;
+    const auto consider = [&](int tier, const std::string &name, bool attribute) {
+        const int rank = object_rank(name);
+        if ((attribute && rank == 0) || name == type)
+            return;
+        if (rank > best_rank || (rank == best_rank && tier < best_tier)) {
+            best_rank = rank;
+            best_tier = tier;
+            best_object = name;
+        }
+    };
     std::string object_after;
     for (const auto &[path, count] : context.leaves) {
-        if (count.any != context.occurrences)
-            continue;
-        if (count.before == context.occurrences) {
-            if (object.empty() || object_rank(path) > object_rank(object))
-                object = path;
-        } else if (object_after.empty()) {
+        if (count.any == context.occurrences && count.before == context.occurrences)
+            consider(0, path, false);
+        else if (count.any == context.occurrences && object_after.empty())
             object_after = path;
-        }
     }
-    if (!object.empty()) {
-        size_t from = 0;
-        for (size_t slash; (slash = object.find('/', from)) != std::string::npos; from = slash + 1)
-            layout->object_path.push_back(object.substr(from, slash - from));
-        layout->object_path.push_back(object.substr(from));
-    } else {
-        for (const auto &[name, count] : context.attributes) {
-            if (count == context.occurrences &&
-                (layout->object_attribute.empty() ||
-                 object_rank(name) > object_rank(layout->object_attribute)))
-                layout->object_attribute = name;
-        }
-        if (layout->object_attribute.empty() && !object_after.empty())
+    for (const auto &[name, count] : context.inner_leaves) {
+        if (count.any == context.holders && count.before == context.holders)
+            consider(1, name, false);
+        else if (count.any == context.holders && object_after.empty())
+            object_after = name;
+    }
+    for (const auto &[name, count] : context.holder_text_attributes) {
+        if (count == context.holders)
+            consider(2, name, true);
+    }
+    for (const auto &[name, count] : context.attributes) {
+        if (count == context.occurrences)
+            consider(3, name, true);
+    }
+    if (best_rank < 0) {
+        if (!object_after.empty())
             layout->note = QStringLiteral("the name of the measured object (%1) follows its "
                                           "counters, so OBJ_LDN is left out")
                                .arg(QString::fromStdString(object_after));
+    } else if (best_tier == 0) {
+        size_t from = 0;
+        for (size_t slash; (slash = best_object.find('/', from)) != std::string::npos;
+             from = slash + 1)
+            layout->object_path.push_back(best_object.substr(from, slash - from));
+        layout->object_path.push_back(best_object.substr(from));
+    } else if (best_tier == 1) {
+        layout->object_in_holder = best_object;
+    } else if (best_tier == 2) {
+        layout->object_holder_attribute = best_object;
+    } else {
+        layout->object_attribute = best_object;
     }
     layout->period_end_element = context.end_element;
     layout->period_length_element = context.length_element;
@@ -884,9 +933,12 @@ public:
         if (!blocks.empty()) {
             BLOCK &block = blocks.back();
             const int below = depth - block.depth; // 0: the block itself
-            if (below == 1)
-                block.holder = {
-                    std::string(qname), attribute(atts, count, layout.type_attribute), {}, true};
+            if (below == 1) {
+                block.holder = HOLDER();
+                block.holder.name.assign(qname);
+                block.holder.type = attribute(atts, count, layout.type_attribute);
+                block.holder.object = attribute(atts, count, layout.object_holder_attribute);
+            }
             if (below >= 1)
                 block.path.emplace_back(qname);
             if (below >= 3)
@@ -907,24 +959,33 @@ public:
                 block.path == layout.object_path)
                 block.object = text;
             if (below == 2 && leaf) {
-                if (!trimmed(text).empty() && !is_number(text))
-                    block.holder.holds_leaves_only = false;
-                block.holder.counters.emplace_back(std::string(qname), text);
+                // Leaves with numbers (or nothing) are counters; the others may name the
+                // object.
+                if (!trimmed(text).empty() && !is_number(text)) {
+                    ++block.holder.texts;
+                    if (qname == layout.object_in_holder && block.holder.object.empty())
+                        block.holder.object = text;
+                } else {
+                    block.holder.counters.emplace_back(std::string(qname), text);
+                }
             } else if (below == 2) {
                 block.holder.holds_leaves_only = false;
             }
             if (below == 1) {
-                if (block.holder.holds_leaves_only && !block.holder.counters.empty())
+                if (block.holder.holds_leaves_only && !block.holder.counters.empty() &&
+                    block.holder.counters.size() >= block.holder.texts)
                     block.holders.push_back(std::move(block.holder));
                 block.holder = HOLDER();
             }
             if (below >= 1 && !block.path.empty())
                 block.path.pop_back();
             if (below == 0) {
+                const bool held =
+                    !layout.object_in_holder.empty() || !layout.object_holder_attribute.empty();
                 for (const HOLDER &holder : block.holders) {
                     const std::string &type = layout.type_by_name ? holder.name : holder.type;
                     for (const auto &[name, value] : holder.counters)
-                        add(type, block.object, name, value);
+                        add(type, held ? holder.object : block.object, name, value);
                 }
                 blocks.pop_back();
             }
@@ -939,7 +1000,9 @@ private:
     struct HOLDER {
         std::string name;
         std::string type;
+        std::string object;
         std::vector<std::pair<std::string, std::string>> counters;
+        size_t texts = 0; // leaves with a text that is no number
         bool holds_leaves_only = true;
     };
     struct BLOCK {
@@ -954,7 +1017,7 @@ private:
              const std::string &value)
     {
         const bool typed = !layout.type_attribute.empty() || layout.type_by_name;
-        const bool named = !layout.object_path.empty() || !layout.object_attribute.empty();
+        const bool named = layout.has_object();
         if (typed && named)
             reading->add(key, {type, object, name, value});
         else if (typed)
@@ -1015,7 +1078,7 @@ std::vector<std::string> proof_columns(const SAMPLE_LAYOUT &layout)
         std::vector<std::string> columns;
         if (!layout.type_attribute.empty() || layout.type_by_name)
             columns.push_back("MEAS_INFO_ID");
-        if (!layout.object_path.empty() || !layout.object_attribute.empty())
+        if (layout.has_object())
             columns.push_back("OBJ_LDN");
         columns.push_back("COUNTER");
         columns.push_back("VALUE");

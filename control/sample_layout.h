@@ -44,9 +44,16 @@ struct SAMPLE_LAYOUT {
     std::string type_attribute;           // an attribute of every holder, or empty
     bool type_by_name = false;            // or else the holder's own name
     std::vector<std::string> object_path; // below the context, the element naming the object
-    std::string object_attribute;         // or else the context's attribute
-    std::string period_end_element;       // an element above the context with endTime
-    std::string period_length_element;    // one with an ISO 8601 or seconds duration
+    std::string object_in_holder;         // or a leaf of the holder, by its name
+    std::string object_holder_attribute;  // or the holder's attribute
+    std::string object_attribute;         // or the context's attribute
+    bool has_object() const
+    {
+        return !object_path.empty() || !object_in_holder.empty() ||
+               !object_holder_attribute.empty() || !object_attribute.empty();
+    }
+    std::string period_end_element;    // an element above the context with endTime
+    std::string period_length_element; // one with an ISO 8601 or seconds duration
 
     qint64 period = 0; // the granularity period in seconds, 0 when the file gives none
     QDateTime begin;   // the first begin time the file writes, invalid when none

@@ -3,7 +3,8 @@
 # each: the examples' inputs give the examples' own lines, and every value of every
 # well-formed public sample and of the samples of tests/generate/samples (a prefixed r
 # form, a gzip-compressed TS 28.532 list form with wrapped measTypes, an mdc file,
-# counters as elements) is on exactly one line with its object and counter name, as
+# counters as elements in three shapes) is on exactly one line with its object and counter
+# name, as
 # Python's own XML reader finds them.
 #
 # Usage: generate.sh <corvane binary> <source tree>
@@ -128,15 +129,16 @@ def values(path):
                 for i, r in enumerate(r for r in mv if local(r) == "r"):
                     found[(obj, names[i] if i < len(names) else "", line(r.text))] += 1
     else:
-        # Counters as elements: every leaf of an element that holds only leaves with
-        # numbers or nothing.
+        # Counters as elements: the leaves with numbers (or nothing) of an element that
+        # holds only leaves, most of them such.
         def number(text):
             text = (text or "").strip()
             return text == "" or any(c.isdigit() for c in text) and all(c in "0123456789.,+-eE" for c in text)
         for holder in root.iter():
             children = list(holder)
-            if children and all(len(c) == 0 and number(c.text) for c in children):
-                for c in children:
+            counters = [c for c in children if number(c.text)]
+            if counters and all(len(c) == 0 for c in children) and 2 * len(counters) >= len(children):
+                for c in counters:
                     found[(None, c.tag, line(c.text))] += 1
     return found
 
