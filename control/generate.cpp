@@ -350,11 +350,18 @@ QString form_words(NAME_FORM form)
     return QStringLiteral("names with a time in either form (the samples' names carry none)");
 }
 
-// The zone this host's clocks keep, by its IANA name where it has one.
+// The zone this host's clocks keep, by its IANA name; UTC, with a warning, where it has
+// none (TZ set to a rule such as CET-1CEST, or to no zone at all).
 QString host_zone()
 {
     const QByteArray id = QTimeZone::systemTimeZoneId();
-    return !id.isEmpty() && QTimeZone(id).isValid() ? QString::fromUtf8(id) : QStringLiteral("UTC");
+    if (!id.isEmpty() && QTimeZone::isTimeZoneIdAvailable(id))
+        return QString::fromUtf8(id);
+    elog.log(QStringLiteral("WARNING: this host's time zone has no IANA name (TZ=%1): the "
+                            "configuration names UTC as TIME_ZONE; set TZ to the senders' "
+                            "zone, such as Europe/Berlin, or change TIME_ZONE\n")
+                 .arg(QString::fromLocal8Bit(qgetenv("TZ"))));
+    return QStringLiteral("UTC");
 }
 
 // The name a sample is converted under: its own where it carries a time, else one that
@@ -544,7 +551,8 @@ bool prove(const SAMPLE &sample, const QString &configuration, const QString &sc
                             std::back_inserter(extra));
         QStringList faults;
         if (!missing.empty()) {
-            const std::unordered_set<uint64_t> first = {missing.front()};
+            // All of them, so that the first named is the first in the file.
+            const std::unordered_set<uint64_t> first(missing.begin(), missing.end());
             std::vector<std::string> texts;
             VALUE_READING shown;
             shown.wanted = &first;
@@ -556,7 +564,7 @@ bool prove(const SAMPLE &sample, const QString &configuration, const QString &sc
                               .arg(quoted_texts(texts)));
         }
         if (!extra.empty()) {
-            const std::unordered_set<uint64_t> first = {extra.front()};
+            const std::unordered_set<uint64_t> first(extra.begin(), extra.end());
             std::vector<std::string> texts;
             VALUE_READING shown;
             shown.wanted = &first;
@@ -647,6 +655,30 @@ int generate_configuration(const QStringList &files)
         elog.log("ERROR: -g needs at least one sample file\n");
         return 4;
     }
+    // -g converts nothing of an input directory: options for a run have no say.
+    const GL_PARAM defaults;
+    QStringList ignored;
+    if (GL_param.check_only)
+        ignored.append(QStringLiteral("-n"));
+    if (GL_param.configuration_file != defaults.configuration_file)
+        ignored.append(QStringLiteral("-c"));
+    if (GL_param.input_path_given)
+        ignored.append(QStringLiteral("-i"));
+    if (GL_param.output_path != defaults.output_path)
+        ignored.append(QStringLiteral("-o"));
+    if (!GL_param.error_path.isEmpty())
+        ignored.append(QStringLiteral("-e"));
+    if (GL_param.min_age >= 0)
+        ignored.append(QStringLiteral("-a"));
+    if (!GL_param.metrics_file.isEmpty())
+        ignored.append(QStringLiteral("-m"));
+    if (GL_param.progress)
+        ignored.append(QStringLiteral("-p"));
+    if (GL_param.parallel_processes != defaults.parallel_processes)
+        ignored.append(QStringLiteral("-t"));
+    if (!ignored.isEmpty())
+        elog.log(QStringLiteral("WARNING: -g converts no input directory: %1 ignored\n")
+                     .arg(ignored.join(QStringLiteral(", "))));
     bool failed = false;
     std::vector<SAMPLE> samples;
     for (const QString &path : files) {

@@ -189,6 +189,7 @@ struct CONTEXT {
     std::set<std::string> inner_text_names;
     std::string end_element;
     std::string length_element;
+    qint64 length = 0; // its seconds
 };
 
 class RECOGNISER final : public XML_EVENTS
@@ -414,8 +415,10 @@ void RECOGNISER::end_frame()
             if (context.end_element.empty() && name == "endTime" && utc_of(value).isValid())
                 context.end_element = above->qname;
             if (context.length_element.empty() && name == "duration" &&
-                read_duration(value, &seconds))
+                read_duration(value, &seconds)) {
                 context.length_element = above->qname;
+                context.length = seconds;
+            }
         }
     }
 }
@@ -662,6 +665,7 @@ void RECOGNISER::decide(const QString &file_name, SAMPLE_LAYOUT *layout)
     }
     layout->period_end_element = context.end_element;
     layout->period_length_element = context.length_element;
+    layout->period = context.length;
     layout->kind = LAYOUT_KIND::counter_elements;
     layout->what =
         QStringLiteral("counters as elements of their own, in <%1> elements of <%2>")
@@ -1123,8 +1127,9 @@ void VALUE_READING::add(VALUE_KEY &key, std::initializer_list<std::string_view> 
         keys->push_back(value);
     if (wanted != nullptr && texts != nullptr && wanted->count(value) != 0) {
         std::string text;
+        size_t k = 0;
         for (const std::string_view field : fields)
-            text += (&field == fields.begin() ? "" : " | ") + one_line(field);
+            text += (k++ == 0 ? "" : " | ") + one_line(field);
         texts->push_back(text);
     }
 }
