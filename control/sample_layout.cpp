@@ -243,7 +243,12 @@ public:
 
     // A standard layout is known once one block with values has been read; the rest of
     // the file is read by the proof.
-    bool finished() const override { return standard && block_with_values; }
+    // Counters as elements are known from a good part of a file: a hundred thousand
+    // elements, once some block holds counters.
+    bool finished() const override
+    {
+        return standard ? block_with_values : elements >= 100000 && counters_seen;
+    }
 
     void decide(const QString &file_name, SAMPLE_LAYOUT *layout);
 
@@ -312,6 +317,7 @@ private:
     qint64 mdc_values = 0;
     bool suspect = false;
     bool block_with_values = false;
+    bool counters_seen = false;
 
     // Counters as elements.
     std::vector<FRAME> frames;
@@ -354,6 +360,7 @@ void RECOGNISER::end_frame()
         ++parent->holders;
         CONTEXT &context = contexts[parent->qname];
         ++context.holders;
+        counters_seen = counters_seen || context.holders >= 2;
         context.values += frame.numeric_leaves;
         ++context.holder_names[frame.qname];
         for (const std::string &name : frame.leaf_names) {
