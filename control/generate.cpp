@@ -69,18 +69,7 @@ void error(const QString &name, const QString &what)
     elog.log(QStringLiteral("ERROR: %1: %2\n").arg(printable_name(name), what));
 }
 
-QString quoted_path(std::initializer_list<std::string> names)
-{
-    QString path;
-    for (const std::string &name : names) {
-        if (!path.isEmpty())
-            path += QStringLiteral(" -> ");
-        path += QLatin1Char('"') + QString::fromStdString(name) + QLatin1Char('"');
-    }
-    return path;
-}
-
-QString path_of(const std::vector<std::string> &names)
+QString quoted_path(const std::vector<std::string> &names)
 {
     QString path;
     for (const std::string &name : names) {
@@ -194,7 +183,7 @@ QString measurement_block(const SAMPLE_LAYOUT &l)
         if (!l.object_path.empty()) {
             std::vector<std::string> path = {l.context};
             path.insert(path.end(), l.object_path.begin(), l.object_path.end());
-            column(QStringLiteral("ATTRIBUTE ( %1 ) \"OBJ_LDN\"").arg(path_of(path)));
+            column(QStringLiteral("ATTRIBUTE ( %1 ) \"OBJ_LDN\"").arg(quoted_path(path)));
         } else if (!l.object_in_holder.empty()) {
             column(QStringLiteral("ATTRIBUTE ( %1 ) \"OBJ_LDN\"")
                        .arg(quoted_path({l.context, l.holder, l.object_in_holder})));

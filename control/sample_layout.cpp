@@ -17,14 +17,7 @@ namespace
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && is_blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
+std::string_view trimmed(std::string_view text) { return trimmed_blanks(text); }
 
 // A counter's value: digits, perhaps with a sign, a decimal point, an exponent, or a list
 // of such separated by commas, as counters of distributions are written.

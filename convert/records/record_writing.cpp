@@ -51,21 +51,12 @@ QString converted_time(const ATTRIBUTE *column, const QString &text)
     }
 }
 
-bool is_blank_text(std::string_view text)
-{
-    for (const char c : text) {
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
-            return false;
-    }
-    return true;
-}
-
 // What an ISO 8601 conversion writes for a text; false for one it cannot read, which
 // writes nothing. A text of white space only is no value and writes nothing either.
 bool converted_iso8601(const COLUMN_PLAN &column, std::string_view text, QByteArray *value)
 {
     value->clear();
-    if (is_blank_text(text))
+    if (trimmed_blanks(text).empty())
         return true;
     if (column.conversion == CONVERSION::duration) {
         qint64 seconds;

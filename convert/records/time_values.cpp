@@ -9,17 +9,6 @@ namespace
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && is_blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 class CURSOR
 {
 public:
@@ -98,9 +87,19 @@ bool read_offset(CURSOR &c, ISO_DATE_TIME *value)
 
 } // namespace
 
+std::string_view trimmed_blanks(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 bool read_iso8601(std::string_view text, ISO_DATE_TIME *value)
 {
-    CURSOR c(trimmed(text));
+    CURSOR c(trimmed_blanks(text));
     *value = ISO_DATE_TIME();
     int year, month, day;
     if (!c.number(4, &year))
@@ -151,7 +150,7 @@ qint64 instant_of(const ISO_DATE_TIME &value)
 
 bool read_duration(std::string_view text, qint64 *seconds)
 {
-    text = trimmed(text);
+    text = trimmed_blanks(text);
     if (text.empty())
         return false;
     // A hundred thousand years in seconds and fewer digits: no sum below can overflow.

@@ -9,6 +9,9 @@
 #include <QDateTime>
 #include <QString>
 
+// The text without the spaces, TABs, CRs and LFs around it.
+std::string_view trimmed_blanks(std::string_view text);
+
 // The format of STRING_TO_UTC and STRING_TO_LOCAL that reads ISO 8601 date-times; any
 // other format is a Qt date-time pattern.
 inline bool is_iso8601_format(const QString &format) { return format == QLatin1String("ISO8601"); }
